@@ -1,0 +1,76 @@
+# Building an extension module of the host.
+#
+# The file name is the module name followed by the host's extension suffix,
+# which names the host and the target; the rule lives here and nowhere else.
+if(WIN32)
+  set(KIVO_TARGET_TAG win32)
+  set(KIVO_LIBRARY_SUFFIX .pyd)
+else()
+  set(KIVO_TARGET_TAG "${CMAKE_SYSTEM_PROCESSOR}-linux-gnu")
+  set(KIVO_LIBRARY_SUFFIX .so)
+endif()
+set(KIVO_EXTENSION_SUFFIX ".kivo3-510-${KIVO_TARGET_TAG}${KIVO_LIBRARY_SUFFIX}")
+
+set(KIVO_GENERATOR ${PROJECT_SOURCE_DIR}/tools/gen_context.py)
+
+# kivo_module(<name> CDEF <list> SOURCES <file>... [INCLUDES <header>...]
+#             [ENTRY_PREFIX <prefix>] [LINK <lib>...])
+#
+# Derives the type context and the entry prototypes from the declaration list
+# (<stem>_decls.h, included by the sources; <stem> is <name> without a
+# leading underscore), builds the routines as an object
+# library <name>_routines (shared with the unit tests), and links the module
+# with exactly the two exports of frame/module.h.
+function(kivo_module name)
+  cmake_parse_arguments(ARG "" "CDEF;ENTRY_PREFIX" "SOURCES;INCLUDES;LINK" ${ARGN})
+  set(gen_dir ${CMAKE_CURRENT_BINARY_DIR}/generated)
+  string(REGEX REPLACE "^_" "" stem ${name})
+  set(header ${gen_dir}/${stem}_decls.h)
+  set(context ${gen_dir}/${stem}_context.cpp)
+  set(include_args)
+  foreach(h IN LISTS ARG_INCLUDES)
+    list(APPEND include_args --include ${h})
+  endforeach()
+  add_custom_command(
+    OUTPUT ${header} ${context}
+    COMMAND ${KIVO_PYTHON} ${KIVO_GENERATOR} --module ${name}
+            --cdef ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
+            --header ${header} --source ${context}
+            "--entry-prefix=${ARG_ENTRY_PREFIX}" ${include_args}
+    DEPENDS ${KIVO_GENERATOR} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
+    COMMENT "Deriving the type context of ${name}")
+
+  add_library(${stem}_routines OBJECT ${ARG_SOURCES} ${header})
+  target_include_directories(${stem}_routines PUBLIC
+    ${gen_dir} ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR} ${KIVO_CFFI_DIR})
+  target_link_libraries(${stem}_routines PUBLIC ${ARG_LINK})
+
+  add_library(${stem} MODULE ${context} $<TARGET_OBJECTS:${stem}_routines>)
+  target_include_directories(${stem} PRIVATE
+    ${gen_dir} ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR} ${KIVO_CFFI_DIR})
+  target_link_libraries(${stem} PRIVATE ${ARG_LINK})
+  set_target_properties(${stem} PROPERTIES
+    OUTPUT_NAME ${name} PREFIX "" SUFFIX ${KIVO_EXTENSION_SUFFIX}
+    # Linked by the C driver: the module needs the C runtime only.
+    LINKER_LANGUAGE C)
+
+  # The export list: exactly the init entry and the PyInit_ entry.
+  if(WIN32)
+    set(def ${gen_dir}/${name}.def)
+    file(WRITE ${def} "EXPORTS\n    _cffi_kivoinit_${name}\n    PyInit_${name}\n")
+    target_sources(${stem} PRIVATE ${def})
+  else()
+    set(map ${gen_dir}/${name}.map)
+    file(WRITE ${map}
+      "{\n  global:\n    _cffi_kivoinit_${name};\n    PyInit_${name};\n  local:\n    *;\n};\n")
+    target_link_options(${stem} PRIVATE
+      -Wl,--version-script=${map} -Wl,--no-undefined -Wl,--as-needed
+      -static-libgcc -Wl,-z,relro,-z,now)
+    set_property(TARGET ${stem} APPEND PROPERTY LINK_DEPENDS ${map})
+  endif()
+  if(KIVO_SANITIZE)
+    # A module loaded into an uninstrumented host uses the shared runtime,
+    # which the host-level tests preload.
+    target_link_options(${stem} PRIVATE -shared-libsan)
+  endif()
+endfunction()

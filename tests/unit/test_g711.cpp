@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+
+#include "samplekit_decls.h"
+
+namespace {
+
+constexpr int kCodes = 256;
+
+TEST(G711Decode, TellingEntries) {
+    struct Row { int code; int ulaw; int alaw; };
+    const Row rows[] = {
+        {0x00, -32124, -5504}, {0x01, -31100, -5248}, {0x2A, -5372, -32256},
+        {0x40, -1884, -344},   {0x55, -716, -8},      {0x7E, -8, -880},
+        {0x7F, 0, -848},       {0x80, 32124, 5504},   {0xAA, 5372, 32256},
+        {0xC0, 1884, 344},     {0xD5, 716, 8},        {0xFE, 8, 880},
+        {0xFF, 0, 848},
+    };
+    for (const auto &r : rows) {
+        const auto code = static_cast<unsigned char>(r.code);
+        EXPECT_EQ(st_ulaw2linear16(code), r.ulaw) << std::hex << r.code;
+        EXPECT_EQ(st_alaw2linear16(code), r.alaw) << std::hex << r.code;
+    }
+}
+
+TEST(G711Decode, TablesAreOddSymmetricAndOnTheirGrids) {
+    std::set<int> ulaw_magnitudes, alaw_magnitudes;
+    for (int c = 0; c < kCodes; ++c) {
+        const auto code = static_cast<unsigned char>(c);
+        const auto mirror = static_cast<unsigned char>(c ^ 0x80);
+        const int u = st_ulaw2linear16(code);
+        const int a = st_alaw2linear16(code);
+        // The sign bit only flips the sign.
+        EXPECT_EQ(u, -st_ulaw2linear16(mirror)) << c;
+        EXPECT_EQ(a, -st_alaw2linear16(mirror)) << c;
+        // u-law values are 4 times, A-law values 8 times the decoder outputs.
+        EXPECT_EQ(u % 4, 0) << c;
+        EXPECT_EQ(a % 8, 0) << c;
+        EXPECT_NE(a, 0) << c;   // A-law has no zero level
+        EXPECT_LE(std::abs(u), 32124);
+        EXPECT_LE(std::abs(a), 32256);
+        ulaw_magnitudes.insert(std::abs(u));
+        alaw_magnitudes.insert(std::abs(a));
+    }
+    EXPECT_EQ(ulaw_magnitudes.size(), 128u);   // 0 appears for 0x7F and 0xFF
+    EXPECT_EQ(alaw_magnitudes.size(), 128u);
+    // u-law: code 0xFF - k decodes to a magnitude rising with k.
+    for (int k = 1; k < 128; ++k)
+        EXPECT_GT(st_ulaw2linear16(static_cast<unsigned char>(0xFF - k)),
+                  st_ulaw2linear16(static_cast<unsigned char>(0xFF - k + 1)));
+}
+
+TEST(G711Encode, UlawWorkedValues) {
+    struct Range { int from, to, code; };
+    const Range ranges[] = {
+        {0, 3, 0xFF},     {4, 11, 0xFE},     {12, 19, 0xFD},
+        {-8, -1, 0x7E},   {-16, -9, 0x7D},   {1000, 1000, 0xCE},
+        {-1000, -1000, 0x4E}, {32767, 32767, 0x80}, {-32768, -32768, 0x00},
+        // 32635 is the top of segment 7 with step 15; 32636 and above take
+        // the segment-8 path. Both give 0x80; the negative side likewise.
+        {32635, 32767, 0x80}, {-32768, -32632, 0x00},
+    };
+    for (const auto &r : ranges)
+        for (int x = r.from; x <= r.to; ++x)
+            EXPECT_EQ(st_14linear2ulaw(static_cast<PyInt16>(x)), r.code) << x;
+}
+
+TEST(G711Encode, AlawWorkedValues) {
+    struct Range { int from, to, code; };
+    const Range ranges[] = {
+        {0, 15, 0xD5},      {16, 31, 0xD4},    {-16, -1, 0x55},
+        {1000, 1000, 0xFA}, {-1000, -1000, 0x7A},
+        {32767, 32767, 0xAA}, {-32768, -32768, 0x2A}, {-256, -256, 0x5A},
+    };
+    for (const auto &r : ranges)
+        for (int x = r.from; x <= r.to; ++x)
+            EXPECT_EQ(st_linear2alaw(static_cast<PyInt16>(x)), r.code) << x;
+}
+
+TEST(G711Encode, EncodeThenDecodeWorkedValues) {
+    EXPECT_EQ(st_ulaw2linear16(st_14linear2ulaw(1000)), 988);
+    EXPECT_EQ(st_alaw2linear16(st_linear2alaw(1000)), 1008);
+    EXPECT_EQ(st_alaw2linear16(st_linear2alaw(-256)), -248);
+}
+
+TEST(G711Encode, EveryDecodedValueEncodesBackToItsCode) {
+    for (int c = 0; c < kCodes; ++c) {
+        const auto code = static_cast<unsigned char>(c);
+        EXPECT_EQ(st_linear2alaw(st_alaw2linear16(code)), code) << c;
+        const unsigned char expected = c == 0x7F ? 0xFF : code;
+        EXPECT_EQ(st_14linear2ulaw(st_ulaw2linear16(code)), expected) << c;
+    }
+}
+
+// Over every 16-bit input: the decoded code is the nearest level of its law
+// within the encoder's truncation, the code sequence is monotonic, and the
+// u-law encoder never produces negative zero.
+TEST(G711Encode, EveryInputIsMonotonicAndClose) {
+    int previous_ulaw_level = INT32_MIN, previous_alaw_level = INT32_MIN;
+    for (int x = -32768; x <= 32767; ++x) {
+        const auto sample = static_cast<PyInt16>(x);
+        const unsigned char u = st_14linear2ulaw(sample);
+        const unsigned char a = st_linear2alaw(sample);
+        ASSERT_NE(u, 0x7F) << x;
+        const int ulevel = st_ulaw2linear16(u);
+        const int alevel = st_alaw2linear16(a);
+        // Levels never decrease as the input rises.
+        ASSERT_GE(ulevel, previous_ulaw_level) << x;
+        ASSERT_GE(alevel, previous_alaw_level) << x;
+        previous_ulaw_level = ulevel;
+        previous_alaw_level = alevel;
+        // Quantisation error is at most one step of the segment (steps are
+        // 2^(segment+1) times the law's scale); clipped at the ends.
+        const int uerr = std::abs(ulevel - x);
+        const int aerr = std::abs(alevel - x);
+        ASSERT_LE(uerr, std::max(8, std::abs(x) / 16 + 8)) << x;
+        ASSERT_LE(aerr, std::max(16, std::abs(x) / 16 + 16)) << x;
+        // Bit 7 of both codes is set exactly for inputs of zero or above.
+        ASSERT_EQ((u & 0x80) != 0, x >= 0) << x;
+        ASSERT_EQ((a & 0x80) != 0, x >= 0) << x;
+    }
+}
+
+}  // namespace

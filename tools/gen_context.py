@@ -1,0 +1,326 @@
+#!/usr/bin/python3
+"""Derive a module's type context from its declaration list.
+
+The declaration list is C declaration syntax as CFFI's cdef() reads it. CFFI's
+parser turns it into model types; this script lays out the type slots the way
+CFFI's out-of-line generator does (one run per distinct function type, then one
+slot for every type not yet placed), sorts the globals, struct/union and
+typename arrays by name, and writes:
+
+  * a header with the C prototypes of every direct-call entry (and, for a
+    module whose types are not taken from a library header, its typedefs), so
+    the compiler checks each entry against the declaration list;
+  * a C++ source with the type context and the two exports of the module.
+
+Slot order is fixed by this script alone (sorting by the C spelling of each
+type), so the output does not depend on the installed CFFI version. Numbers
+that only the target's compiler knows (sizes, offsets, alignments, the width of
+an `int...` type, the value of a `#define X ...`) are emitted as C++
+expressions.
+"""
+import argparse
+import os
+import sys
+
+from cffi import FFI, model
+from cffi import cffi_opcode as op
+
+OP_NAME = {value: "_CFFI_OP_" + name for value, name in op.CLASS_NAME.items()}
+PRIM_NAME = {value: name for name, value in vars(op).items()
+             if name.startswith("PRIM_")}
+
+
+def opword(code, arg):
+    return "_CFFI_OP(%s, %s)" % (OP_NAME[code], arg)
+
+
+def byte_key(name):
+    # The host searches these arrays by comparing names as unsigned bytes.
+    return name.encode("ascii")
+
+
+class Module:
+    def __init__(self, name, text, entry_prefix):
+        ffi = FFI()
+        ffi.cdef(text)
+        self.name = name
+        self.entry_prefix = entry_prefix
+        self.decls = ffi._parser._declarations
+        self.functions = {}     # name -> FunctionPtrType
+        self.typedefs = {}      # name -> type
+        self.constants = {}     # name -> int value, or None when from a header
+        self.structs = []       # StructOrUnion, fields first-seen order
+        for key, (tp, _quals) in self.decls.items():
+            kind, _, decl_name = key.partition(" ")
+            if kind == "function":
+                if tp.ellipsis:
+                    sys.exit("variadic function %s is not supported" % decl_name)
+                self.functions[decl_name] = tp
+            elif kind == "typedef":
+                self.typedefs[decl_name] = tp
+            elif kind == "macro":
+                self.constants[decl_name] = None if tp == "..." else tp
+            elif kind in ("struct", "union", "anonymous"):
+                pass    # reached through their typedefs and fields below
+            else:
+                sys.exit("declaration kind %r is not supported" % kind)
+        self._collect()
+        self._layout()
+
+    # -- which types need a slot ---------------------------------------------
+    def _collect(self):
+        self.types = {}
+        for name in sorted(self.functions):
+            self._visit(self.functions[name].as_raw_function())
+        for name in sorted(self.typedefs):
+            self._visit(self.typedefs[name])
+
+    def _visit(self, tp):
+        if tp in self.types:
+            return
+        self.types[tp] = None
+        if isinstance(tp, model.FunctionPtrType):
+            self._visit(tp.as_raw_function())
+        elif isinstance(tp, model.RawFunctionType):
+            for arg in tp.args:
+                self._visit(arg)
+            self._visit(tp.result)
+        elif isinstance(tp, model.PointerType):
+            self._visit(tp.totype)
+        elif isinstance(tp, model.StructOrUnion):
+            if tp not in self.structs:
+                self.structs.append(tp)
+            for ftype in tp.fldtypes or ():
+                self._visit(ftype)
+        elif isinstance(tp, (model.PrimitiveType, model.UnknownIntegerType,
+                             model.VoidType)):
+            pass
+        else:
+            sys.exit("type %s is not supported" % tp)
+
+    # -- slot layout -----------------------------------------------------------
+    def _layout(self):
+        ordered = sorted(self.types, key=lambda t: t._get_c_name())
+        slots = []
+        for tp in ordered:
+            if isinstance(tp, model.RawFunctionType):
+                self.types[tp] = len(slots)
+                slots.append(tp)
+                for arg in tp.args:
+                    if self.types[arg] is None:
+                        self.types[arg] = len(slots)
+                    slots.append(arg)
+                slots.append("END")
+        self.num_runs = sum(1 for t in ordered
+                            if isinstance(t, model.RawFunctionType))
+        self.run_slots = len(slots)
+        for tp in ordered:
+            if self.types[tp] is None:
+                self.types[tp] = len(slots)
+                slots.append(tp)
+        # struct_unions sorted by name; fields of named structs first (by name),
+        # then the anonymous member types in the order the parser numbered them.
+        self.struct_order = sorted(self.structs, key=lambda s: byte_key(s.name))
+        def anon_number(s):
+            return int(s.name[1:]) if s.name[1:].isdigit() else -1
+        self.field_order = (
+            sorted((s for s in self.structs
+                    if s.fldtypes is not None and anon_number(s) < 0),
+                   key=lambda s: byte_key(s.name)) +
+            sorted((s for s in self.structs if anon_number(s) >= 0),
+                   key=anon_number))
+        self.words = [None] * len(slots)
+        for tp in ordered:
+            self._emit(tp, self.types[tp])
+
+    def _primitive_word(self, tp):
+        if isinstance(tp, model.VoidType):
+            return opword(op.OP_PRIMITIVE, "_CFFI_PRIM_VOID")
+        if isinstance(tp, model.UnknownIntegerType):
+            return opword(op.OP_PRIMITIVE,
+                          "kivo::primitive_int_code<%s>()" % tp.name)
+        return opword(op.OP_PRIMITIVE,
+                      "_CFFI_" + PRIM_NAME[op.PRIMITIVE_TO_INDEX[tp.name]])
+
+    def _emit(self, tp, index):
+        if isinstance(tp, model.RawFunctionType):
+            self.words[index] = (opword(op.OP_FUNCTION, self.types[tp.result]),
+                                 str(tp))
+            for i, arg in enumerate(tp.args, start=index + 1):
+                if self.types[arg] != i:
+                    if isinstance(arg, (model.PrimitiveType, model.VoidType)):
+                        self.words[i] = (self._primitive_word(arg), str(arg))
+                    else:
+                        self.words[i] = (opword(op.OP_NOOP, self.types[arg]),
+                                         str(arg))
+            # argument 0: fixed parameter list, default calling convention
+            self.words[index + len(tp.args) + 1] = (
+                opword(op.OP_FUNCTION_END, 0), "end")
+        elif isinstance(tp, (model.PrimitiveType, model.UnknownIntegerType,
+                             model.VoidType)):
+            self.words[index] = (self._primitive_word(tp), str(tp))
+        elif isinstance(tp, model.FunctionPtrType):
+            self.words[index] = (
+                opword(op.OP_POINTER, self.types[tp.as_raw_function()]), str(tp))
+        elif isinstance(tp, model.PointerType):
+            self.words[index] = (opword(op.OP_POINTER, self.types[tp.totype]),
+                                 str(tp))
+        elif isinstance(tp, model.StructOrUnion):
+            self.words[index] = (
+                opword(op.OP_STRUCT_UNION, self.struct_order.index(tp)),
+                "%s %s" % (tp.kind, tp.name))
+
+    # -- output ------------------------------------------------------------------
+    def entry(self, name):
+        return self.entry_prefix + name
+
+    def header(self, include):
+        out = ["// Generated from the declaration list of %s; do not edit."
+               % self.name, "#pragma once", "#include <cstddef>", ""]
+        if include:
+            out += ["#include <%s>" % h for h in include]
+        else:
+            for name in sorted(self.typedefs):
+                out.append("typedef %s;" % self.typedefs[name].get_c_name(
+                    " " + name))
+        out += ["", 'extern "C" {']
+        for name in sorted(self.functions):
+            raw = self.functions[name].as_raw_function()
+            params = ", ".join(a.get_c_name() for a in raw.args) or "void"
+            out.append("%s;" % raw.result.get_c_name(
+                " %s(%s)" % (self.entry(name), params)))
+        out += ["}", ""]
+        return "\n".join(out)
+
+    def source(self, header_name):
+        out = ["// Generated from the declaration list of %s; do not edit."
+               % self.name,
+               '#include "%s"' % header_name,
+               '#include "frame/module.h"', "",
+               "namespace {", ""]
+        out.append("// %d slots: %d in %d function runs, then %d"
+                   % (len(self.words), self.run_slots, self.num_runs,
+                      len(self.words) - self.run_slots))
+        out.append("_cffi_opcode_t types[] = {")
+        for i, (word, what) in enumerate(self.words):
+            out.append("    /* %3d */ %s,  // %s" % (i, word, what))
+        out += ["};", ""]
+
+        gl = []
+        for name, tp in self.functions.items():
+            nargs = len(tp.args)
+            code = (op.OP_CPYTHON_BLTN_N if nargs == 0 else
+                    op.OP_CPYTHON_BLTN_O if nargs == 1 else op.OP_CPYTHON_BLTN_V)
+            fn = "reinterpret_cast<void *>(&%s)" % self.entry(name)
+            gl.append((name, '{"%s", %s, %s, %s}' % (
+                name, fn, opword(code, self.types[tp.as_raw_function()]), fn)))
+        for name, value in self.constants.items():
+            expr = "(%s)" % (name if value is None else value)
+            getter = "reinterpret_cast<void *>(&kivo::constant_getter<%s>)" % expr
+            gl.append((name, '{"%s", %s, %s, nullptr}' % (
+                name, getter, opword(op.OP_CONSTANT_INT, -1))))
+        gl.sort(key=lambda g: byte_key(g[0]))
+        out.append("const _cffi_global_s globals[] = {")
+        out += ["    %s," % g for _, g in gl]
+        out += ["};", ""]
+
+        fields, first = [], {}
+        for s in self.field_order:
+            first[s] = len(fields)
+            anonymous = s.name[1:].isdigit()
+            for fname, ftype, bits in zip(s.fldnames, s.fldtypes, s.fldbitsize):
+                if bits >= 0:
+                    sys.exit("bit fields are not supported")
+                if anonymous:
+                    offset = size = "static_cast<size_t>(-1)"
+                else:
+                    offset = "offsetof(%s, %s)" % (s.get_c_name(), fname)
+                    size = "sizeof(%s::%s)" % (s.get_c_name(), fname)
+                fields.append('{"%s", %s, %s, %s}' % (
+                    fname, offset, size, opword(op.OP_NOOP, self.types[ftype])))
+        if fields:
+            out.append("const _cffi_field_s fields[] = {")
+            out += ["    %s," % f for f in fields]
+            out += ["};", ""]
+
+        if self.struct_order:
+            out.append("const _cffi_struct_union_s struct_unions[] = {")
+            for s in self.struct_order:
+                flags = []
+                if isinstance(s, model.UnionType):
+                    flags.append("_CFFI_F_UNION")
+                if s.fldtypes is None:
+                    flags.append("_CFFI_F_OPAQUE")
+                    size, align, ff, nf = "static_cast<size_t>(-1)", -1, -1, 0
+                elif s.name[1:].isdigit():
+                    # a member's anonymous type: the host lays it out itself
+                    flags.append("_CFFI_F_CHECK_FIELDS")
+                    size, align = "static_cast<size_t>(-2)", -2
+                    ff, nf = first[s], len(s.fldnames)
+                else:
+                    if not s.partial:
+                        flags.append("_CFFI_F_CHECK_FIELDS")
+                    size = "sizeof(%s)" % s.get_c_name()
+                    align = "alignof(%s)" % s.get_c_name()
+                    ff, nf = first[s], len(s.fldnames)
+                out.append('    {"%s", %d, %s, %s, %s, %d, %d},' % (
+                    s.name, self.types[s], "|".join(flags) or "0",
+                    size, align, ff, nf))
+            out += ["};", ""]
+
+        tn = sorted(self.typedefs.items(), key=lambda t: byte_key(t[0]))
+        if tn:
+            out.append("const _cffi_typename_s typenames[] = {")
+            out += ['    {"%s", %d},' % (n, self.types[t]) for n, t in tn]
+            out += ["};", ""]
+
+        def arr(name, present):
+            return name if present else "nullptr"
+        out += [
+            "const _cffi_type_context_s kivo_type_context = {",
+            "    types,",
+            "    %s," % arr("globals", gl),
+            "    %s," % arr("fields", fields),
+            "    %s," % arr("struct_unions", self.struct_order),
+            "    nullptr,  // enums",
+            "    %s," % arr("typenames", tn),
+            "    %d,  // num_globals" % len(gl),
+            "    %d,  // num_struct_unions" % len(self.struct_order),
+            "    0,  // num_enums",
+            "    %d,  // num_typenames" % len(tn),
+            "    nullptr,  // includes",
+            "    %d,  // num_types" % len(self.words),
+            "    0,  // flags",
+            "};", "",
+            "}  // namespace", "",
+            "KIVO_MODULE_EXPORTS(%s, kivo_type_context)" % self.name, ""]
+        return "\n".join(out)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--module", required=True)
+    ap.add_argument("--cdef", required=True, help="the declaration list")
+    ap.add_argument("--header", required=True, help="prototypes to write")
+    ap.add_argument("--source", required=True, help="context source to write")
+    ap.add_argument("--include", action="append", default=[],
+                    help="header that defines the declared types")
+    ap.add_argument("--entry-prefix", default="",
+                    help="prefix of the direct-call entry names")
+    args = ap.parse_args()
+    with open(args.cdef) as f:
+        module = Module(args.module, f.read(), args.entry_prefix)
+    for path, text in ((args.header, module.header(args.include)),
+                       (args.source, module.source(os.path.basename(args.header)))):
+        old = None
+        if os.path.exists(path):
+            with open(path) as f:
+                old = f.read()
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        if old != text:    # leave unchanged outputs alone: no needless rebuilds
+            with open(path, "w") as f:
+                f.write(text)
+
+
+if __name__ == "__main__":
+    main()

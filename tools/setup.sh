@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demonstration need.
+# Idempotent: nothing is installed when every package is present.
+set -eu
+
+PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev binutils
+  python3-cffi python3-pytest tcl8.6-dev tk8.6-dev
+  libgtest-dev libbenchmark-dev xvfb"
+
+missing=""
+for p in $PACKAGES; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing="$missing $p"
+done
+
+if [ -n "$missing" ]; then
+  echo "setup: installing$missing"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+else
+  echo "setup: all packages present"
+fi
