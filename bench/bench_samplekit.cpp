@@ -1,34 +1,18 @@
 // Throughput of the _samplekit routines over 64 KiB buffers, beside a plain
-// memcpy of the same bytes as the reference line.
+// memcpy of the same bytes as the reference line. The G.711 routines and the
+// benchmark main are here; each other routine family has a file of its own.
 //
 //   build/bin/bench_samplekit
-#include <benchmark/benchmark.h>
-
-#include <cstdint>
 #include <cstring>
-#include <random>
-#include <vector>
 
+#include "bench_common.h"
 #include "samplekit_decls.h"
 
 namespace {
 
-constexpr std::size_t kBytes = 64 * 1024;
-
-std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed = 1) {
-    std::mt19937 rng(seed);
-    std::vector<unsigned char> v(n);
-    for (auto &b : v) b = static_cast<unsigned char>(rng());
-    return v;
-}
-
-// Reports time per sample (ns) and throughput in bytes of input per second.
-void per_sample(benchmark::State &state, std::size_t samples, std::size_t bytes) {
-    state.counters["ns_per_sample"] = benchmark::Counter(
-        static_cast<double>(samples) * 1e-9,
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
-}
+using bench::kBytes;
+using bench::per_sample;
+using bench::random_bytes;
 
 void BM_memcpy(benchmark::State &state) {
     const auto in = random_bytes(kBytes);
