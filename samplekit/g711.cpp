@@ -1,17 +1,24 @@
 // G.711 companding of single samples: u-law and A-law, each direction.
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "samplekit_decls.h"
 
 namespace {
 
-// Largest biased magnitude of each u-law segment.
-constexpr std::int16_t ulaw_segment_ends[8] = {63,   127,  255,  511,
-                                               1023, 2047, 4095, 8191};
-// Largest magnitude of each A-law segment.
-constexpr std::int16_t alaw_segment_ends[8] = {31,  63,   127,  255,
-                                               511, 1023, 2047, 4095};
+// The segments of both laws end at powers of two less one: u-law segment s
+// holds biased magnitudes up to 2^(s+6) - 1 (63 ... 8191), A-law segment s
+// magnitudes up to 2^(s+5) - 1 (31 ... 4095). The smallest segment whose end
+// is not below a magnitude is therefore found from the magnitude's bit width,
+// without a search.
+constexpr int ulaw_segment(int biased) {   // biased: 33..8225; 8 past the end
+    return static_cast<int>(std::bit_width(static_cast<unsigned>(biased))) - 6;
+}
+constexpr int alaw_segment(int magnitude) {   // magnitude: 0..4095
+    const int s = static_cast<int>(std::bit_width(static_cast<unsigned>(magnitude))) - 5;
+    return s < 0 ? 0 : s;
+}
 
 // Decoder outputs scaled to 16 bits: u-law values times 4, A-law times 8.
 constexpr std::array<std::int16_t, 256> make_ulaw_decode_table() {
@@ -44,16 +51,16 @@ constexpr auto alaw_decode_table = make_alaw_decode_table();
 
 }  // namespace
 
+// The sign is folded in without branches (the sign of audio is close to a
+// coin toss, which a branch predictor cannot learn): negative is all ones.
+
 extern "C" unsigned char st_14linear2ulaw(PyInt16 sample) {
     int v = sample >> 2;   // arithmetic: -1 stays -1
-    int mask = 0xFF;
-    if (v < 0) {
-        v = -v;
-        mask = 0x7F;
-    }
+    const int negative = v >> 31;
+    v = (v ^ negative) - negative;   // magnitude
+    const int mask = 0xFF ^ (negative & 0x80);   // 0x7F for a negative value
     v += 33;   // bias; at most 8225
-    int segment = 0;
-    while (segment < 8 && v > ulaw_segment_ends[segment]) ++segment;
+    const int segment = ulaw_segment(v);
     if (segment == 8) return static_cast<unsigned char>(0x7F ^ mask);
     return static_cast<unsigned char>(
         ((segment << 4) | ((v >> (segment + 1)) & 0x0F)) ^ mask);
@@ -61,14 +68,11 @@ extern "C" unsigned char st_14linear2ulaw(PyInt16 sample) {
 
 extern "C" unsigned char st_linear2alaw(PyInt16 sample) {
     int v = sample >> 3;
-    int mask = 0xD5;
-    if (v < 0) {
-        mask = 0x55;
-        v = -v - 1;   // ones' complement: 0..4095
-    }
-    int segment = 0;
-    while (v > alaw_segment_ends[segment]) ++segment;   // v <= 4095 always ends it
-    int step = (segment < 2 ? v >> 1 : v >> segment) & 0x0F;
+    const int negative = v >> 31;
+    v ^= negative;   // ones' complement of a negative value: 0..4095
+    const int mask = 0xD5 ^ (negative & 0x80);   // 0x55 for a negative value
+    const int segment = alaw_segment(v);
+    const int step = (segment < 2 ? v >> 1 : v >> segment) & 0x0F;
     return static_cast<unsigned char>(((segment << 4) | step) ^ mask);
 }
 

@@ -123,4 +123,35 @@ TEST(G711Encode, EveryInputIsMonotonicAndClose) {
     }
 }
 
+// Plain encoders: the segment found by searching the table of segment ends.
+unsigned char reference_ulaw(int x) {
+    static const int ends[8] = {63, 127, 255, 511, 1023, 2047, 4095, 8191};
+    int v = x >> 2;
+    int mask = 0xFF;
+    if (v < 0) { v = -v; mask = 0x7F; }
+    v += 33;
+    int s = 0;
+    while (s < 8 && v > ends[s]) ++s;
+    if (s == 8) return static_cast<unsigned char>(0x7F ^ mask);
+    return static_cast<unsigned char>(((s << 4) | ((v >> (s + 1)) & 0x0F)) ^ mask);
+}
+
+unsigned char reference_alaw(int x) {
+    static const int ends[8] = {31, 63, 127, 255, 511, 1023, 2047, 4095};
+    int v = x >> 3;
+    int mask = 0xD5;
+    if (v < 0) { mask = 0x55; v = -v - 1; }
+    int s = 0;
+    while (v > ends[s]) ++s;
+    const int q = (s < 2 ? v >> 1 : v >> s) & 0x0F;
+    return static_cast<unsigned char>(((s << 4) | q) ^ mask);
+}
+
+TEST(G711Encode, EveryInputMatchesTheSegmentSearch) {
+    for (int x = -32768; x <= 32767; ++x) {
+        ASSERT_EQ(st_14linear2ulaw(static_cast<PyInt16>(x)), reference_ulaw(x)) << x;
+        ASSERT_EQ(st_linear2alaw(static_cast<PyInt16>(x)), reference_alaw(x)) << x;
+    }
+}
+
 }  // namespace
