@@ -5,7 +5,8 @@ set -eu
 
 PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev binutils
   python3-cffi python3-pytest tcl8.6-dev tk8.6-dev
-  libgtest-dev libbenchmark-dev xvfb"
+  libgtest-dev libbenchmark-dev xvfb
+  python3-matplotlib imagemagick x11-utils"
 
 missing=""
 for p in $PACKAGES; do
