@@ -14,15 +14,22 @@ set(KIVO_EXTENSION_SUFFIX ".kivo3-510-${KIVO_TARGET_TAG}${KIVO_LIBRARY_SUFFIX}")
 set(KIVO_GENERATOR ${PROJECT_SOURCE_DIR}/tools/gen_context.py)
 
 # kivo_module(<name> CDEF <list> SOURCES <file>... [INCLUDES <header>...]
-#             [ENTRY_PREFIX <prefix>] [LINK <lib>...])
+#             [ENTRY_PREFIX <prefix>] [LINK <lib>...]
+#             [FORWARDS [OWN_ENTRIES <function>...]])
 #
 # Derives the type context and the entry prototypes from the declaration list
 # (<stem>_decls.h, included by the sources; <stem> is <name> without a
 # leading underscore), builds the routines as an object
 # library <name>_routines (shared with the unit tests), and links the module
 # with exactly the two exports of frame/module.h.
+#
+# With FORWARDS (which needs ENTRY_PREFIX), the entry of every declared
+# function not listed in OWN_ENTRIES is generated too (<stem>_forwards.cpp):
+# it passes the call on to the function of the declared name in the LINK
+# libraries. The sources define the entries of OWN_ENTRIES.
 function(kivo_module name)
-  cmake_parse_arguments(ARG "" "CDEF;ENTRY_PREFIX" "SOURCES;INCLUDES;LINK" ${ARGN})
+  cmake_parse_arguments(ARG "FORWARDS" "CDEF;ENTRY_PREFIX"
+                        "SOURCES;INCLUDES;LINK;OWN_ENTRIES" ${ARGN})
   set(gen_dir ${CMAKE_CURRENT_BINARY_DIR}/generated)
   string(REGEX REPLACE "^_" "" stem ${name})
   set(header ${gen_dir}/${stem}_decls.h)
@@ -31,16 +38,25 @@ function(kivo_module name)
   foreach(h IN LISTS ARG_INCLUDES)
     list(APPEND include_args --include ${h})
   endforeach()
+  set(forwards)
+  set(forward_args)
+  if(ARG_FORWARDS)
+    set(forwards ${gen_dir}/${stem}_forwards.cpp)
+    list(APPEND forward_args --forwards ${forwards})
+    foreach(f IN LISTS ARG_OWN_ENTRIES)
+      list(APPEND forward_args --own ${f})
+    endforeach()
+  endif()
   add_custom_command(
-    OUTPUT ${header} ${context}
+    OUTPUT ${header} ${context} ${forwards}
     COMMAND ${KIVO_PYTHON} ${KIVO_GENERATOR} --module ${name}
             --cdef ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
             --header ${header} --source ${context}
-            "--entry-prefix=${ARG_ENTRY_PREFIX}" ${include_args}
+            "--entry-prefix=${ARG_ENTRY_PREFIX}" ${include_args} ${forward_args}
     DEPENDS ${KIVO_GENERATOR} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
     COMMENT "Deriving the type context of ${name}")
 
-  add_library(${stem}_routines OBJECT ${ARG_SOURCES} ${header})
+  add_library(${stem}_routines OBJECT ${ARG_SOURCES} ${forwards} ${header})
   target_include_directories(${stem}_routines PUBLIC
     ${gen_dir} ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR} ${KIVO_CFFI_DIR})
   target_link_libraries(${stem}_routines PUBLIC ${ARG_LINK})

@@ -192,6 +192,36 @@ class Module:
         out += ["}", ""]
         return "\n".join(out)
 
+    def forwards(self, header_name, own):
+        """Direct-call entries that hand each call on to the library function
+        of the declared name, for every function not in `own`."""
+        unknown = sorted(set(own) - set(self.functions))
+        if unknown:
+            sys.exit("--own names undeclared functions: %s" % ", ".join(unknown))
+        out = ["// Generated from the declaration list of %s; do not edit."
+               % self.name,
+               "// Each entry passes its arguments on unchanged to the library",
+               "// function of its declared name and returns that result.",
+               '#include "%s"' % header_name,
+               '#include "frame/forward.h"', "",
+               'extern "C" {', ""]
+        for name in sorted(self.functions):
+            if name in own:
+                continue
+            raw = self.functions[name].as_raw_function()
+            params = ", ".join(a.get_c_name(" a%d" % i)
+                               for i, a in enumerate(raw.args)) or "void"
+            args = "".join(", a%d" % i for i in range(len(raw.args)))
+            # &name: a function-like macro of the same name in the library's
+            # header (an alias for another function) is not expanded here.
+            out += ["%s {" % raw.result.get_c_name(
+                        " %s(%s)" % (self.entry(name), params)),
+                    "    return kivo::forwarder<decltype(%s)>::call(&%s%s);"
+                    % (self.entry(name), name, args),
+                    "}", ""]
+        out += ['}  // extern "C"', ""]
+        return "\n".join(out)
+
     def source(self, header_name):
         out = ["// Generated from the declaration list of %s; do not edit."
                % self.name,
@@ -307,11 +337,24 @@ def main():
                     help="header that defines the declared types")
     ap.add_argument("--entry-prefix", default="",
                     help="prefix of the direct-call entry names")
+    ap.add_argument("--forwards",
+                    help="source to write with an entry for every declared "
+                         "function not named by --own, each passing the call "
+                         "on to the library function of that name")
+    ap.add_argument("--own", action="append", default=[],
+                    help="function whose entry the module defines itself")
     args = ap.parse_args()
+    if args.forwards and not args.entry_prefix:
+        sys.exit("--forwards needs --entry-prefix: an entry cannot have the "
+                 "name of the library function it calls")
     with open(args.cdef) as f:
         module = Module(args.module, f.read(), args.entry_prefix)
-    for path, text in ((args.header, module.header(args.include)),
-                       (args.source, module.source(os.path.basename(args.header)))):
+    outputs = [(args.header, module.header(args.include)),
+               (args.source, module.source(os.path.basename(args.header)))]
+    if args.forwards:
+        outputs.append((args.forwards, module.forwards(
+            os.path.basename(args.header), set(args.own))))
+    for path, text in outputs:
         old = None
         if os.path.exists(path):
             with open(path) as f:

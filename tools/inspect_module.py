@@ -18,70 +18,136 @@ import kivohost  # noqa: E402
 MODULE_NAMES = ("_samplekit", "tclbridge")
 
 
-def declare(ct, declarator):
-    """C declaration of `declarator` with the backend type `ct`."""
+def declare(ct, declarator, names=None):
+    """C declaration of `declarator` with the backend type `ct`. `names` maps
+    the types that are best shown by a typedef's name (see typedef_names)."""
+    names = names or {}
     def wrapped(d):
         return "(%s)" % d if d.startswith("*") else d
+    if ct in names:
+        return ("%s %s" % (names[ct], declarator)).rstrip()
     if ct.kind == "pointer":
-        return declare(ct.item, "*" + declarator)
+        return declare(ct.item, "*" + declarator, names)
     if ct.kind == "array":
         length = "" if ct.length is None else ct.length
-        return declare(ct.item, "%s[%s]" % (wrapped(declarator), length))
+        return declare(ct.item, "%s[%s]" % (wrapped(declarator), length), names)
     if ct.kind == "function":   # the backend's function types are pointers
-        return declare(ct.result, "(*%s)(%s)" % (declarator, parameters(ct)))
+        return declare(ct.result, "(*%s)(%s)" % (declarator, parameters(ct, names)),
+                       names)
     return ("%s %s" % (ct.cname, declarator)).rstrip()
 
 
-def parameters(fn):
-    params = [declare(a, "") for a in fn.args]
+def parameters(fn, names=None):
+    params = [declare(a, "", names) for a in fn.args]
     if fn.ellipsis:
         params.append("...")
     return ", ".join(params) or "void"
 
 
-def prototype(name, fn):
-    return declare(fn.result, "%s(%s)" % (name, parameters(fn))) + ";"
+def prototype(name, fn, names=None):
+    return declare(fn.result, "%s(%s)" % (name, parameters(fn, names)), names) + ";"
 
 
-def typedef_line(ffi, name):
+def is_record(ct):
+    return ct.kind in ("struct", "union")
+
+
+def is_handle(ct):
+    # A pointer to a struct of which nothing is known but the pointer
+    # typedef (`typedef ... *Tcl_Command;`): its struct has no usable name.
+    return (ct.kind == "pointer" and is_record(ct.item) and ct.item.fields is None
+            and ct.item.cname.split(" ", 1)[-1].startswith("$$"))
+
+
+def function_typedef(ffi, name):
+    """The function-pointer ctype of a typedef of a function type, or None."""
     try:
-        return "typedef %s;" % declare(ffi.typeof(name), name)
+        ffi.typeof(name)
+        return None
     except Exception:
-        # a name for a function type, which the backend offers only as a pointer
-        fn = ffi.typeof(name + " *")
-        return "typedef %s" % prototype(name, fn)
+        # the backend offers a function type only as a pointer
+        return ffi.typeof(name + " *")
 
 
-def record_lines(ffi, keyword, name, shown):
-    ct = ffi.typeof("%s %s" % (keyword, name))
+def typedef_names(ffi, typedefs):
+    """Types shown by a typedef's name wherever they are used: structs and
+    unions that a typedef names, handles, and pointers to function types."""
+    names = {}
+    for name in typedefs:
+        fn = function_typedef(ffi, name)
+        if fn is not None:
+            names.setdefault(fn, name + " *")
+            continue
+        ct = ffi.typeof(name)
+        if is_record(ct) or is_handle(ct):
+            names.setdefault(ct, name)
+    return names
+
+
+def typedef_line(ffi, name, names=None, tags=None):
+    """`tags` maps the structs and unions that have a tag to "struct tag"."""
+    tags = tags or {}
+    fn = function_typedef(ffi, name)
+    if fn is not None:
+        return "typedef " + prototype(name, fn, names)
+    ct = ffi.typeof(name)
+    if is_handle(ct):
+        return "typedef ... *%s;" % name
+    if is_record(ct):
+        if ct in tags:
+            return "typedef %s %s;" % (tags[ct], name)
+        if ct.fields is None:
+            return "typedef ... %s;" % name
+        return "typedef %s {...} %s;" % (ct.kind, name)   # listed below
+    return "typedef %s;" % declare(ct, name, names)
+
+
+def record_title(ct, tags):
+    if ct in tags:
+        return tags[ct]
+    if ct.cname.startswith(ct.kind + " "):
+        return ct.cname                        # a member's type: union $1
+    return "%s %s" % (ct.kind, ct.cname)       # named only by its typedef
+
+
+def record_lines(ffi, ct, shown, names=None, tags=None):
+    tags = tags or {}
+    title = record_title(ct, tags)
     if ct.fields is None:
-        return ["%s %s;  /* opaque */" % (keyword, name)]
-    lines = ["%s %s {  /* size %d, alignment %d */"
-             % (keyword, name, ffi.sizeof(ct), ffi.alignof(ct))]
+        return ["%s;  /* opaque */" % title]
+    lines = ["%s {  /* size %d, alignment %d */"
+             % (title, ffi.sizeof(ct), ffi.alignof(ct))]
     nested = []
     for fname, field in ct.fields:
         lines.append("    %s;  /* offset %d */"
-                     % (declare(field.type, fname), field.offset))
-        if field.type.kind in ("struct", "union") and field.type.cname not in shown:
-            shown.add(field.type.cname)
-            nested.append(field.type.cname.split(" ", 1))
+                     % (declare(field.type, fname, names), field.offset))
+        if is_record(field.type) and field.type not in shown:
+            shown.add(field.type)
+            nested.append(field.type)
     lines.append("};")
-    for kw, nm in nested:
-        lines += record_lines(ffi, kw, nm, shown)
+    for inner in nested:
+        lines += record_lines(ffi, inner, shown, names, tags)
     return lines
 
 
 def listing(ffi, typedefs, structs, unions, constants, functions):
     """Declarations in C syntax. `constants` are (name, value) pairs and
     `functions` are (name, function-pointer ctype) pairs."""
-    lines = [typedef_line(ffi, name) for name in typedefs]
-    shown = set()
-    for keyword, names in (("struct", structs), ("union", unions)):
-        for name in names:
-            shown.add("%s %s" % (keyword, name))
-            lines += record_lines(ffi, keyword, name, shown)
+    names = typedef_names(ffi, typedefs)
+    tags = {ffi.typeof("%s %s" % (keyword, name)): "%s %s" % (keyword, name)
+            for keyword, group in (("struct", structs), ("union", unions))
+            for name in group}
+    lines = [typedef_line(ffi, name, names, tags) for name in typedefs]
+    records = list(tags)
+    # structs without a tag but with members, named only by their typedef
+    records += [ct for ct in (ffi.typeof(n) for n in typedefs
+                              if function_typedef(ffi, n) is None)
+                if is_record(ct) and ct not in tags and ct.fields is not None]
+    shown = set(records)
+    for ct in records:
+        lines += record_lines(ffi, ct, shown, names, tags)
     lines += ["#define %s %d" % (name, value) for name, value in constants]
-    lines += [prototype(name, fn) for name, fn in functions]
+    lines += [prototype(name, fn, names) for name, fn in functions]
     return "\n".join(lines) + "\n"
 
 

@@ -3,12 +3,22 @@ import os
 import re
 import subprocess
 
+import cffi
 import pytest
 
 import kivohost
 
-MODULES = ["_samplekit"]
+MODULES = ["_samplekit", "tclbridge"]
 SANITIZED = os.environ.get("KIVO_SANITIZED") == "1"
+# The libraries each module may need at load time, and those it must need.
+ALLOWED_NEEDED = {"_samplekit": {"libc.so.6"},
+                  "tclbridge": {"libc.so.6", "libtcl8.6.so", "libtk8.6.so"}}
+REQUIRED_NEEDED = {"_samplekit": set(),
+                   "tclbridge": {"libtcl8.6.so", "libtk8.6.so"}}
+# tclbridge's entries that do their work in the module and import nothing
+# of their own name.
+TCLBRIDGE_OWN = {"Tcl_IncrRefCount", "Tcl_DecrRefCount", "get_tcl_version",
+                 "get_tk_version"}
 
 
 def run(*cmd):
@@ -37,9 +47,32 @@ def test_exports_exactly_the_two_entries(name):
 def test_needs_only_the_c_runtime(name):
     needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]",
                         run("readelf", "-d", kivohost.module_path(name)))
-    assert set(needed) <= {"libc.so.6"}, needed
+    assert REQUIRED_NEEDED[name] <= set(needed) <= ALLOWED_NEEDED[name], needed
     undefined = run("nm", "-D", "--undefined-only", kivohost.module_path(name))
     assert "GLIBCXX" not in undefined and "CXXABI" not in undefined
+
+
+@pytest.mark.skipif(not present("tclbridge"), reason="tclbridge not built")
+def test_tclbridge_imports_exactly_the_library_functions():
+    declared = cffi.FFI()
+    declared.cdef(kivohost.read_declarations("tclbridge"))
+    functions = {k.split(" ", 1)[1] for k in declared._parser._declarations
+                 if k.startswith("function ")}
+    assert TCLBRIDGE_OWN <= functions
+    expected = (functions - TCLBRIDGE_OWN) | {"TclFreeObj"}
+    assert len(expected) == 52
+    imports = set()
+    for line in run("nm", "-D", "--undefined-only",
+                    kivohost.module_path("tclbridge")).splitlines():
+        kind, symbol = line.split()[-2:]
+        if kind != "w":   # weak references of the toolchain's start-up files
+            imports.add(symbol)
+    if SANITIZED:
+        # The instrumentation brings imports of its own (its runtime, libc,
+        # the C++ type information of its function checks); the names taken
+        # from Tcl and Tk must still be exactly these.
+        imports = {i for i in imports if i.startswith(("Tcl", "Tk"))}
+    assert imports == expected
 
 
 def start_up_sections(path):
