@@ -8,7 +8,9 @@
    a mix with a delayed copy and a stereo expansion with a pan; each result is
    written as a WAV file, a table of figures is printed, and one PNG figure
    shows the waveforms and the error of each codec;
-3. a Tk window driven only through tclbridge, showing the table; a button runs
+3. Tcl driven through tclbridge: a script evaluated, a command written in
+   Python registered with Tcl_CreateCommand and called from Tcl, the versions;
+4. a Tk window driven only through tclbridge, showing the table; a button runs
    a command registered with Tcl_CreateCommand. With no display the window
    opens on Xvfb, the button is clicked with `event generate`, and a
    screenshot is saved.
@@ -27,8 +29,10 @@ import time
 import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import demo_tcl  # noqa: E402
 import inspect_module  # noqa: E402
 import kivohost  # noqa: E402
+import xserver  # noqa: E402
 
 DEFAULT_SAMPLE = os.path.join(kivohost.ROOT, "samples", "chord16k.wav")
 PIECE_SECONDS = 0.020
@@ -255,38 +259,22 @@ def figure(samples, rate, curves, path):
 
 # -- Tk window -----------------------------------------------------------------
 
-class Xvfb:
-    """An X server on a free display, for runs without one."""
+class Display:
+    """The display to use: the user's, or an Xvfb of our own."""
 
     def __init__(self):
-        self.proc = None
+        self.server = None
 
     def __enter__(self):
-        if os.environ.get("DISPLAY"):
-            return self
-        if not shutil.which("Xvfb"):
-            raise RuntimeError("no display and no Xvfb")
-        for number in range(90, 200):
-            if not os.path.exists("/tmp/.X11-unix/X%d" % number) and \
-               not os.path.exists("/tmp/.X%d-lock" % number):
-                break
-        self.proc = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0",
-                                      "800x600x24", "-nolisten", "tcp"],
-                                     stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        deadline = time.time() + 10
-        while not os.path.exists("/tmp/.X11-unix/X%d" % number):
-            if self.proc.poll() is not None or time.time() > deadline:
-                raise RuntimeError("Xvfb did not start")
-            time.sleep(0.05)
-        os.environ["DISPLAY"] = ":%d" % number
-        print("no display: started Xvfb on :%d (pid %d)" % (number, self.proc.pid))
+        if not os.environ.get("DISPLAY"):
+            self.server, name = xserver.start()
+            os.environ["DISPLAY"] = name
+            print("no display: started Xvfb on %s (pid %d)" % (name, self.server.pid))
         return self
 
     def __exit__(self, *exc):
-        if self.proc:
-            self.proc.terminate()
-            self.proc.wait(timeout=10)
+        if self.server:
+            xserver.stop(self.server)
             del os.environ["DISPLAY"]
 
 
@@ -391,18 +379,24 @@ def main(argv):
     results = audio_run(kivohost.Module("_samplekit"), args.wav, args.out)
     summary = dict(results=results, clicked=None)
 
-    step("A Tk window driven through tclbridge")
+    step("Tcl driven through tclbridge: a script, a command written in Python")
     try:
         tcl = kivohost.Module("tclbridge")
     except FileNotFoundError:
         tcl = None
+        print("tclbridge is not built: no Tcl")
+    if tcl is not None:
+        demo_tcl.main([tcl.path])
+
+    step("A Tk window driven through tclbridge")
+    if tcl is None:
         print("tclbridge is not built: no window")
-    if tcl is not None and args.no_window:
+    elif args.no_window:
         print("--no-window: skipped")
-    elif tcl is not None:
+    else:
         try:
             interactive = bool(os.environ.get("DISPLAY")) and sys.stdin.isatty()
-            with Xvfb():
+            with Display():
                 summary["clicked"] = tk_window(tcl, results, args.out, interactive)
         except RuntimeError as e:
             print("no window: %s" % e)

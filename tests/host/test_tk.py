@@ -1,77 +1,16 @@
 """Tk through tclbridge on a real X display: Tk_Init, a button whose command
 the host registered, and Tk_GetNumMainWindows over the window's life.
 
-Without a DISPLAY, the tests start their own Xvfb and stop it afterwards by
-its process id. Several test runs may share the machine, so the display
-number is picked at random among the free ones, and the server counts as
-started only once the display's lock file names its process and its socket
-takes connections.
+Without a DISPLAY, the tests start their own Xvfb (tools/xserver.py) and stop
+it afterwards by its process id.
 """
-import ctypes
 import os
-import random
-import signal
-import socket
-import subprocess
-import time
 
 import pytest
 
+import xserver
+
 OK, ERROR = 0, 1
-PR_SET_PDEATHSIG = 1
-
-
-def die_with_the_tests():
-    # in the child, before Xvfb runs: a test process that dies abruptly
-    # takes its server along
-    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
-
-
-def lock_owner(number):
-    try:
-        with open("/tmp/.X%d-lock" % number) as f:
-            return int(f.read().strip() or 0)
-    except (OSError, ValueError):
-        return None
-
-
-def accepts_connections(number):
-    with socket.socket(socket.AF_UNIX) as s:
-        try:
-            s.connect("/tmp/.X11-unix/X%d" % number)
-            return True
-        except OSError:
-            return False
-
-
-def stop(server):
-    server.terminate()
-    try:
-        server.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        server.kill()
-        server.wait()
-
-
-def start_xvfb():
-    rng = random.Random()
-    # the server's own environment: no sanitizer runtime preloaded into it
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-    for _ in range(20):
-        number = rng.randrange(100, 30000)
-        if lock_owner(number) is not None or os.path.exists("/tmp/.X11-unix/X%d" % number):
-            continue
-        server = subprocess.Popen(
-            ["Xvfb", ":%d" % number, "-nolisten", "tcp", "-screen", "0", "640x480x24"],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, env=env, preexec_fn=die_with_the_tests)
-        deadline = time.monotonic() + 30
-        while server.poll() is None and time.monotonic() < deadline:
-            if lock_owner(number) == server.pid and accepts_connections(number):
-                return server, ":%d" % number
-            time.sleep(0.05)
-        stop(server)       # lost the number to another server, or hung
-    pytest.fail("could not start Xvfb on a free display")
 
 
 @pytest.fixture(scope="module")
@@ -79,11 +18,14 @@ def display():
     if os.environ.get("DISPLAY"):
         yield os.environ["DISPLAY"]
         return
-    server, name = start_xvfb()
+    try:
+        server, name = xserver.start("640x480x24")
+    except RuntimeError as e:
+        pytest.fail(str(e))
     try:
         yield name
     finally:
-        stop(server)
+        xserver.stop(server)
 
 
 def tk_interp(tcl, display_name):

@@ -1,0 +1,74 @@
+"""The main job's demonstration, run as a user would with no display."""
+import json
+import os
+import subprocess
+import sys
+import wave
+
+import pytest
+
+import kivohost
+
+DEMO = os.path.join(kivohost.ROOT, "tools", "demo.py")
+WAVS = ("g711_ulaw.wav", "g711_alaw.wav", "adpcm.wav", "ratecv_8k.wav",
+        "ratecv_back.wav", "mix_echo.wav", "stereo_pan.wav")
+
+
+@pytest.fixture(scope="module")
+def run(tmp_path_factory):
+    out = tmp_path_factory.mktemp("demo")
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)   # the demonstration must bring its own X server
+    result = subprocess.run([sys.executable, DEMO, "--out", str(out)], env=env,
+                            capture_output=True, text=True, timeout=600)
+    assert result.returncode == 0, result.stdout + result.stderr
+    with open(out / "summary.json") as f:
+        return out, result.stdout, json.load(f)
+
+
+def test_every_step_reports_itself(run):
+    _, stdout, _ = run
+    for text in ("Declarations of the built modules", "Audio through _samplekit",
+                 "A Tk window driven through tclbridge",
+                 "unsigned char st_14linear2ulaw(short);", "Tcl_Interp *Tcl_CreateInterp(void);"):
+        assert text in stdout
+
+
+def test_results_are_written_as_wav_files(run):
+    out, _, _ = run
+    with wave.open(str(out / "g711_ulaw.wav")) as w:
+        frames, rate = w.getnframes(), w.getframerate()
+    assert rate == 16000 and frames == 48000
+    for name in WAVS:
+        with wave.open(str(out / name)) as w:
+            assert w.getnframes() > 0 and w.getsampwidth() == 2
+    with wave.open(str(out / "stereo_pan.wav")) as w:
+        assert w.getnchannels() == 2 and w.getnframes() == frames
+    with wave.open(str(out / "ratecv_8k.wav")) as w:
+        assert w.getframerate() == 8000 and abs(w.getnframes() - frames // 2) <= 1
+
+
+def test_codec_figures_are_sane(run):
+    _, _, summary = run
+    by_codec = {r["codec"]: r for r in summary["results"]}
+    assert by_codec["G.711 u-law"]["snr_db"] > 30
+    assert by_codec["G.711 A-law"]["snr_db"] > 30
+    assert by_codec["IMA ADPCM"]["snr_db"] > 20
+    assert by_codec["IMA ADPCM"]["bits_per_sample"] == pytest.approx(4.0, abs=0.01)
+    assert by_codec["rate 8 kHz and back"]["snr_db"] > 5
+    assert all(r["samples_per_second"] > 0 for r in summary["results"])
+
+
+def test_window_was_clicked_and_photographed(run):
+    out, _, summary = run
+    assert summary["clicked"] is True
+    import matplotlib.image
+    pixels = matplotlib.image.imread(str(out / "window.png"))
+    assert pixels.shape[0] > 50 and pixels.shape[1] > 100
+    assert pixels.std() > 0.02   # not a blank image
+
+
+def test_figure_is_drawn(run):
+    out, _, _ = run
+    import matplotlib.image
+    assert matplotlib.image.imread(str(out / "codecs.png")).std() > 0.02
