@@ -11,6 +11,18 @@ else()
 endif()
 set(KIVO_EXTENSION_SUFFIX ".kivo3-510-${KIVO_TARGET_TAG}${KIVO_LIBRARY_SUFFIX}")
 
+if(WIN32)
+  # How a Windows module is linked, shared with the empty library the tests
+  # compare the modules against: libgcc linked in (the DLL needs only the C
+  # runtime and KERNEL32), no time stamp in the PE header and no symbol table,
+  # so that the same sources give the same bytes.
+  set(KIVO_WIN32_LINK_OPTIONS -static-libgcc -Wl,--no-insert-timestamp -s)
+  # A module is linked by the C driver, but CMake would still add the C++
+  # driver's libraries for its C++ objects; libgcc_s among them would make the
+  # DLL import 64-bit division from libgcc's DLL instead of linking it in.
+  list(REMOVE_ITEM CMAKE_CXX_IMPLICIT_LINK_LIBRARIES stdc++ gcc_s)
+endif()
+
 set(KIVO_GENERATOR ${PROJECT_SOURCE_DIR}/tools/gen_context.py)
 
 # kivo_module(<name> CDEF <list> SOURCES <file>... [INCLUDES <header>...]
@@ -75,6 +87,7 @@ function(kivo_module name)
     set(def ${gen_dir}/${name}.def)
     file(WRITE ${def} "EXPORTS\n    _cffi_kivoinit_${name}\n    PyInit_${name}\n")
     target_sources(${stem} PRIVATE ${def})
+    target_link_options(${stem} PRIVATE ${KIVO_WIN32_LINK_OPTIONS})
   else()
     set(map ${gen_dir}/${name}.map)
     file(WRITE ${map}

@@ -6,7 +6,8 @@ set -eu
 PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev binutils
   python3-cffi python3-pytest tcl8.6-dev tk8.6-dev
   libgtest-dev libbenchmark-dev xvfb
-  python3-matplotlib imagemagick x11-utils"
+  python3-matplotlib imagemagick x11-utils
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
 
 missing=""
 for p in $PACKAGES; do
@@ -18,6 +19,12 @@ if [ -n "$missing" ]; then
   echo "setup: installing$missing"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  # The 32-bit Windows programs of the cross build run under the 32-bit
+  # Wine, which comes from the i386 architecture.
+  if [ "$(dpkg --print-architecture)" != i386 ] &&
+     ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
 else

@@ -230,7 +230,12 @@ TEST(Ratecv, NoChannelsAdvancesOnlyThePhase) {
     EXPECT_TRUE(run(samples16({1, 2, 3}), 3, 2, 0, 1, 2, s, 1, 0).empty());
     EXPECT_EQ(s.phase, -1);
     // However many frames are claimed, nothing is read and the call is quick.
+#ifdef __SIZEOF_INT128__
     __extension__ typedef __int128 Wide;
+#else
+    typedef long long Wide;   // a 32-bit size_t times an int fits in 64 bits
+    static_assert(sizeof(std::size_t) == 4);
+#endif
     struct Case { int phase, rate_in, rate_out; std::size_t nframes; };
     const Case cases[] = {
         {-1, 3, 2, SIZE_MAX},          {-5, 44100, 8000, SIZE_MAX / 3},
@@ -334,7 +339,10 @@ TEST(RatecvHelpers, FrameCountRule) {
         {-1, 44100, 44100, 8000, 8000}, {-1, 48000, 48000, 44100, 44100},
         {INT_MIN, 0, 1, 1, 0}, {INT_MAX, 0, 1, 1, std::int64_t{INT_MAX} + 1},
         {INT_MAX, 0, INT_MAX, 1, 2},
-        {-1, SIZE_MAX, 1, INT_MAX, INT64_MAX}, {-1, SIZE_MAX / 2, 1, 3, INT64_MAX},
+        {-1, SIZE_MAX, 1, INT_MAX, INT64_MAX},
+        // beyond the 64-bit range only where size_t itself is 64 bits wide
+        {-1, SIZE_MAX / 2, 1, 3,
+         sizeof(std::size_t) == 8 ? INT64_MAX : std::int64_t{3} * (SIZE_MAX / 2)},
         {0, 2, 0, 1, 0},    {0, 2, 1, 0, 0},    {0, 2, -1, -1, 0},
     };
     for (const auto &c : cases)
