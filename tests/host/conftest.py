@@ -46,6 +46,14 @@ class Tcl:
         assert code == self.lib.TCL_OK, text
         return text
 
+    def run_pending(self):
+        """Handles events until none is ready; returns how many were handled."""
+        handled = 0
+        while self.Tcl_DoOneEvent(self.lib.TCL_DONT_WAIT):
+            handled += 1
+            assert handled < 100000, "events keep coming"
+        return handled
+
     def text(self, obj):
         length = self.ffi.new("int *")
         data = self.Tcl_GetStringFromObj(obj, length)

@@ -130,17 +130,8 @@ def test_command_deleted_by_rename(tcl, interp, commands):
 
 # -- events ----------------------------------------------------------------------
 
-def run_pending(tcl):
-    """Handle events until none is ready; the number handled."""
-    handled = 0
-    while tcl.Tcl_DoOneEvent(tcl.lib.TCL_DONT_WAIT):
-        handled += 1
-        assert handled < 1000, "events keep coming"
-    return handled
-
-
 def test_do_one_event_without_waiting(tcl, interp, commands):
-    run_pending(tcl)
+    tcl.run_pending()
     assert tcl.Tcl_DoOneEvent(tcl.lib.TCL_DONT_WAIT) == 0     # nothing ready
 
     commands.create("tick", echo)
@@ -148,7 +139,7 @@ def test_do_one_event_without_waiting(tcl, interp, commands):
                    "after idle {lappend fired idle}")
     tcl.ok(interp, "set late [after 600000 {set late fired}]")
     assert tcl.ok(interp, "set fired") == ""           # nothing runs by itself
-    assert run_pending(tcl) >= 1
+    assert tcl.run_pending() >= 1
     assert tcl.ok(interp, "set fired") == "timer idle"
     assert commands.log == [("call", "tick", ["tick"])]
     # the far timer is pending, but TCL_DONT_WAIT never waits for it

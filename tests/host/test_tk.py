@@ -37,14 +37,6 @@ def tk_interp(tcl, display_name):
     return ip
 
 
-def run_pending(tcl):
-    handled = 0
-    while tcl.Tcl_DoOneEvent(tcl.lib.TCL_DONT_WAIT):
-        handled += 1
-        assert handled < 100000, "events keep coming"
-    return handled
-
-
 def test_tk_init_failure_reaches_the_caller(tcl):
     ip = tk_interp(tcl, "unix:65000")      # nothing serves this display
     try:
@@ -82,11 +74,11 @@ def test_main_window_button_and_destroy(tcl, display):
 
         # the same through the event loop: a timer invokes the button
         tcl.ok(ip, "after 0 {.b invoke}")
-        run_pending(tcl)
+        tcl.run_pending()
         assert len(clicks) == 2
 
         tcl.ok(ip, "destroy .")
-        run_pending(tcl)
+        tcl.run_pending()
         assert tcl.Tk_GetNumMainWindows() == 0
         assert len(clicks) == 2
     finally:
