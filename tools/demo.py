@@ -30,7 +30,7 @@ import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import demo_tcl  # noqa: E402
-import inspect_module  # noqa: E402
+import show_declarations  # noqa: E402
 import kivohost  # noqa: E402
 import xserver  # noqa: E402
 
@@ -373,7 +373,7 @@ def main(argv):
     os.makedirs(args.out, exist_ok=True)
 
     step("Declarations of the built modules, read back from their type contexts")
-    inspect_module.main([])
+    show_declarations.main([])
 
     step("Audio through _samplekit")
     results = audio_run(kivohost.Module("_samplekit"), args.wav, args.out)

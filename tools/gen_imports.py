@@ -39,8 +39,8 @@ def main():
     names = sorted((functions - set(args.own)) | set(args.extra))
 
     libraries, default = [], None
-    for spec in args.library:
-        route, _, def_file = spec.partition("=")
+    for pair in args.library:
+        route, _, def_file = pair.partition("=")
         prefix, _, dll = route.rpartition(":")
         libraries.append((prefix, dll, def_file, []))
         if not prefix:

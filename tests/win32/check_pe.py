@@ -185,8 +185,8 @@ def main():
     check(sorted(listed) == want, "objdump lists the exports %s" % listed)
 
     libraries = {}
-    for spec in args.library:
-        dll, _, def_file = spec.partition("=")
+    for pair in args.library:
+        dll, _, def_file = pair.partition("=")
         libraries[dll.lower()] = def_names(def_file)
     imports = {dll.lower(): names for dll, names in m.imports().items()}
     extra = set(imports) - RUNTIME_DLLS

@@ -6,7 +6,7 @@ declarations are reconstructed from the type context alone: type names,
 structs and unions with their fields, integer constants with their values and
 function prototypes, in C syntax.
 
-usage: inspect_module.py [MODULE_FILE | MODULE_NAME]...
+usage: show_declarations.py [MODULE_FILE | MODULE_NAME]...
 With no argument, every module found in the build's lib folder is listed.
 """
 import os

@@ -1,4 +1,4 @@
-"""The inspector's listing, reconstructed from the type context alone, equals
+"""The declarations listing, reconstructed from the type context alone, equals
 the declaration list."""
 import os
 import re
@@ -7,7 +7,7 @@ import sys
 
 import cffi
 
-import inspect_module
+import show_declarations
 import kivohost
 
 
@@ -27,24 +27,24 @@ def listing_of_declarations(name, text=None, values=None):
     constants = [(n, values[n] if v == "..." else v) for n, v in constants]
     functions = [(n, ref.typeof(decls["function " + n][0].get_c_name()))
                  for n in names if "function " + n in decls]
-    return inspect_module.listing(ref, typedefs, structs, unions, constants,
+    return show_declarations.listing(ref, typedefs, structs, unions, constants,
                                   functions)
 
 
 def test_samplekit_listing_equals_the_declaration_list(samplekit):
-    got = inspect_module.host_listing(samplekit)
+    got = show_declarations.host_listing(samplekit)
     assert got == listing_of_declarations("_samplekit")
     assert "typedef short PyInt16;" in got
     assert "unsigned char st_14linear2ulaw(short);" in got
 
 
 def test_tool_prints_every_built_module():
-    tool = os.path.join(kivohost.ROOT, "tools", "inspect_module.py")
+    tool = os.path.join(kivohost.ROOT, "tools", "show_declarations.py")
     out = subprocess.run([sys.executable, tool], check=True,
                          capture_output=True, text=True).stdout
     assert "/* _samplekit: _samplekit.kivo3-510-" in out
     assert "short st_ulaw2linear16(unsigned char);" in out
-    if inspect_module._find("tclbridge"):
+    if show_declarations._find("tclbridge"):
         assert "/* tclbridge: tclbridge.kivo3-510-" in out
         assert "Tcl_Interp *Tcl_CreateInterp(void);" in out
 
@@ -76,7 +76,7 @@ def test_tclbridge_listing_equals_the_declaration_list(tclbridge):
     reference = listing_of_declarations(
         "tclbridge", text.replace("int...", "int64_t").replace("...;", ""),
         CONSTANTS)
-    got = inspect_module.host_listing(tclbridge)
+    got = show_declarations.host_listing(tclbridge)
     assert without_layout(got, partial) == without_layout(reference, partial)
     for line in ("typedef ... Tcl_Interp;", "typedef ... *Tcl_Command;",
                  "typedef struct Tcl_Obj Tcl_Obj;", "typedef int64_t Tcl_WideInt;",
