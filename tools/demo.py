@@ -124,9 +124,8 @@ class Audio:
         for i in range(0, len(samples), piece):
             chunk = samples[i:i + piece]
             raw = ffi.from_buffer("char[]", chunk)
-            # frames the call writes: floor((phase + n * rate_out') / rate_in') + 1
-            p = phase[0] + len(chunk) * (rate_out // g)
-            frames = p // (rate_in // g) + 1 if p >= 0 else 0
+            frames = kivohost.ratecv_output_frames(phase[0], len(chunk),
+                                                   rate_in, rate_out)
             buf = ffi.new("char[]", max(1, frames * 2))
             written = cv(buf, raw, len(chunk), 2, 1, rate_in, rate_out, phase,
                          previous, current, 1, 0)

@@ -8,6 +8,7 @@ context is also readable, through CFFI's own record definitions.
 """
 import ctypes
 import glob
+import math
 import os
 
 import _cffi_backend
@@ -44,6 +45,23 @@ def module_path(name, directory=None):
         raise FileNotFoundError("no built module %s in %s"
                                 % (name, directory or lib_dir()))
     return matches[0]
+
+
+def find_module(name, directory=None):
+    """The path of the built module `name`, or None when it is not built."""
+    try:
+        return module_path(name, directory)
+    except FileNotFoundError:
+        return None
+
+
+def ratecv_output_frames(phase, nframes, rate_in, rate_out):
+    """How many frames one ratecv call writes, so that its output can be sized:
+    with P = phase + nframes * rate_out', floor(P / rate_in') + 1 when P >= 0,
+    else none (the rates reduced by their gcd)."""
+    g = math.gcd(rate_in, rate_out)
+    p = phase + nframes * (rate_out // g)
+    return p // (rate_in // g) + 1 if p >= 0 else 0
 
 
 def call_init(cdll, name, slots):

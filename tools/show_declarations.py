@@ -166,7 +166,7 @@ def host_listing(module):
 
 
 def main(argv):
-    targets = argv or [n for n in MODULE_NAMES if _find(n)]
+    targets = argv or [n for n in MODULE_NAMES if kivohost.find_module(n)]
     for target in targets:
         if os.path.sep in target or target.endswith(".so"):
             path = target
@@ -176,13 +176,6 @@ def main(argv):
         module = kivohost.Module(name, path)
         print("/* %s: %s */" % (name, os.path.basename(path)))
         print(host_listing(module))
-
-
-def _find(name):
-    try:
-        return kivohost.module_path(name)
-    except FileNotFoundError:
-        return None
 
 
 if __name__ == "__main__":

@@ -1,6 +1,5 @@
 """The type context as the host reads it, for every module built."""
 import ctypes
-import os
 
 import cffi
 import pytest
@@ -15,9 +14,7 @@ EXPECTED = {
     "tclbridge": dict(num_types=206, runs=46, num_globals=67, num_struct_unions=7,
                       num_typenames=10, fields=True),
 }
-MODULES = [name for name in EXPECTED
-           if os.path.exists(os.path.join(kivohost.lib_dir()))
-           and any(f.startswith(name + ".") for f in os.listdir(kivohost.lib_dir()))]
+MODULES = [name for name in EXPECTED if kivohost.find_module(name)]
 INDEXED_OPS = {op.OP_POINTER, op.OP_ARRAY, op.OP_OPEN_ARRAY, op.OP_FUNCTION,
                op.OP_NOOP, op.OP_TYPENAME}
 

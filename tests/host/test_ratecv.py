@@ -5,15 +5,14 @@ import struct
 
 import pytest
 
+import kivohost
+
 GUARD = 16
 GUARD_BYTE = 0xA5
 INT_MAX = 2**31 - 1
 
 
-def output_frames(phase, nframes, rate_in, rate_out):
-    g = math.gcd(rate_in, rate_out)
-    p = phase + nframes * (rate_out // g)
-    return p // (rate_in // g) + 1 if p >= 0 else 0
+output_frames = kivohost.ratecv_output_frames
 
 
 class Stream:

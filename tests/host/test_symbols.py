@@ -25,14 +25,7 @@ def run(*cmd):
     return subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
 
 
-def present(name):
-    try:
-        return kivohost.module_path(name)
-    except FileNotFoundError:
-        return None
-
-
-@pytest.mark.parametrize("name", [m for m in MODULES if present(m)])
+@pytest.mark.parametrize("name", [m for m in MODULES if kivohost.find_module(m)])
 def test_exports_exactly_the_two_entries(name):
     path = kivohost.module_path(name)
     names = [line.split()[-1] for line in
@@ -43,7 +36,7 @@ def test_exports_exactly_the_two_entries(name):
 
 
 @pytest.mark.skipif(SANITIZED, reason="a sanitized build needs its runtime")
-@pytest.mark.parametrize("name", [m for m in MODULES if present(m)])
+@pytest.mark.parametrize("name", [m for m in MODULES if kivohost.find_module(m)])
 def test_needs_only_the_c_runtime(name):
     needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(.+?)\]",
                         run("readelf", "-d", kivohost.module_path(name)))
@@ -52,7 +45,7 @@ def test_needs_only_the_c_runtime(name):
     assert "GLIBCXX" not in undefined and "CXXABI" not in undefined
 
 
-@pytest.mark.skipif(not present("tclbridge"), reason="tclbridge not built")
+@pytest.mark.skipif(not kivohost.find_module("tclbridge"), reason="tclbridge not built")
 def test_tclbridge_imports_exactly_the_library_functions():
     declared = cffi.FFI()
     declared.cdef(kivohost.read_declarations("tclbridge"))
@@ -86,7 +79,7 @@ def start_up_sections(path):
 
 
 @pytest.mark.skipif(SANITIZED, reason="sanitizers add start-up code of their own")
-@pytest.mark.parametrize("name", [m for m in MODULES if present(m)])
+@pytest.mark.parametrize("name", [m for m in MODULES if kivohost.find_module(m)])
 def test_no_start_up_code_of_its_own(name):
     empty = os.environ["KIVO_EMPTY_MODULE"]
     assert start_up_sections(kivohost.module_path(name)) == start_up_sections(empty)
