@@ -13,10 +13,13 @@ set(KIVO_EXTENSION_SUFFIX ".kivo3-510-${KIVO_TARGET_TAG}${KIVO_LIBRARY_SUFFIX}")
 
 if(WIN32)
   # How a Windows module is linked, shared with the empty library the tests
-  # compare the modules against: libgcc linked in (the DLL needs only the C
-  # runtime and KERNEL32), no time stamp in the PE header and no symbol table,
-  # so that the same sources give the same bytes.
-  set(KIVO_WIN32_LINK_OPTIONS -static-libgcc -Wl,--no-insert-timestamp -s)
+  # compare the modules against: its own entry point (frame/dll_entry.cpp)
+  # instead of the toolchain's start-up objects, libgcc linked in (the DLL
+  # needs only the C runtime and KERNEL32), no time stamp in the PE header
+  # and no symbol table, so that the same sources give the same bytes.
+  set(KIVO_WIN32_ENTRY_SOURCE ${PROJECT_SOURCE_DIR}/frame/dll_entry.cpp)
+  set(KIVO_WIN32_LINK_OPTIONS -nostartfiles -Wl,--entry,_DllMainCRTStartup@12
+      -static-libgcc -Wl,--no-insert-timestamp -s)
   # A module is linked by the C driver, but CMake would still add the C++
   # driver's libraries for its C++ objects; libgcc_s among them would make the
   # DLL import 64-bit division from libgcc's DLL instead of linking it in.
@@ -86,7 +89,7 @@ function(kivo_module name)
   if(WIN32)
     set(def ${gen_dir}/${name}.def)
     file(WRITE ${def} "EXPORTS\n    _cffi_kivoinit_${name}\n    PyInit_${name}\n")
-    target_sources(${stem} PRIVATE ${def})
+    target_sources(${stem} PRIVATE ${def} ${KIVO_WIN32_ENTRY_SOURCE})
     target_link_options(${stem} PRIVATE ${KIVO_WIN32_LINK_OPTIONS})
   else()
     set(map ${gen_dir}/${name}.map)

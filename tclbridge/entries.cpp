@@ -1,11 +1,12 @@
 // The entries that tclbridge does itself rather than pass on to Tcl or Tk:
 // the reference-count operations on Tcl_Obj, which Tcl's header offers only
-// as macros, and the versions of the headers the module was built with.
+// as macros, and the versions of the Tcl and Tk the module binds.
 #include <climits>
 #include <cstddef>
 #include <type_traits>
 
 #include "tclbridge_decls.h"
+#include "tcl_layout.h"
 
 // The host reads the count as a signed 32-bit word at the start of the object.
 static_assert(offsetof(Tcl_Obj, refCount) == 0);
@@ -25,8 +26,16 @@ int add_to_count(int count, unsigned delta) {
     return static_cast<int>(static_cast<unsigned>(count) + delta);
 }
 
+// The Windows module names the release it binds (its headers may be of
+// another with the same layouts); the native one binds the release of its
+// headers, which the build checks against the libraries it links.
+#if defined(KIVO_TCLTK_VERSION)
+constexpr char tcl_version[] = KIVO_TCLTK_VERSION;
+constexpr char tk_version[] = KIVO_TCLTK_VERSION;
+#else
 constexpr char tcl_version[] = TCL_VERSION;
 constexpr char tk_version[] = TK_VERSION;
+#endif
 
 }  // namespace
 

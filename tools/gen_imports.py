@@ -8,8 +8,8 @@ that its own entries call. Each name goes to the library whose prefix it
 starts with (PREFIX:DLL=DEF), or else to the library given without a prefix.
 
 Example: gen_imports.py --cdef tclbridge.cdef --own Tcl_IncrRefCount
-         --extra TclFreeObj --library tcl86.dll=tcl.def
-         --library Tk_:tk86.dll=tk.def
+         --extra TclFreeObj --library tcl85.dll=tcl85.def
+         --library Tk_:tk85.dll=tk85.def
 """
 import argparse
 import os

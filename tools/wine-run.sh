@@ -3,12 +3,16 @@
 # cross-compiling emulator: `tools/wine-run.sh PROGRAM.exe ARGS...`.
 #
 # Exits 77, which the cross build's tests report as skipped, when there is no
-# Wine. The Wine prefix (WINEPREFIX, default a directory under TMPDIR) is
+# Wine or it cannot run here (a kernel without 32-bit program support). The Wine prefix (WINEPREFIX, default a directory under TMPDIR) is
 # made on first use; `tools/wine-run.sh --init` only makes it.
 set -eu
 
 if ! command -v wine >/dev/null 2>&1 || ! command -v wineboot >/dev/null 2>&1; then
   echo "wine-run: Wine is not installed: skipped" >&2
+  exit 77
+fi
+if ! wine --version >/dev/null 2>&1; then
+  echo "wine-run: Wine cannot run 32-bit programs on this machine: skipped" >&2
   exit 77
 fi
 

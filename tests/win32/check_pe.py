@@ -5,10 +5,14 @@ libraries it is given (exactly the names of their export lists), carries no
 time stamp, symbol table, debug data or resources, and whose start-up
 structures (constructor list, the runtime's initialiser and TLS callback
 tables, thread-local data) are those of an empty DLL linked the same way,
-while none of its own objects contributes to them.
+while none of its own objects contributes to them. It has no thread-local
+storage and its entry point switches thread notifications off. With
+--shipped-tclbridge, the imports of the shipped tclbridge are pinned: Tcl/Tk
+8.5's DLLs, the 52 names, the version texts.
 
 Usage: check_pe.py --objdump OBJDUMP --name NAME --module DLL --empty DLL
                    [--library DLLNAME=EXPORTS.def ...] [--objects OBJ ...]
+                   [--shipped-tclbridge]
 """
 import argparse
 import re
@@ -156,6 +160,25 @@ def def_names(path):
     return sorted(l.split()[0] for l in body if l and not l.startswith("LIBRARY"))
 
 
+def check_shipped_tclbridge(check, m, imports):
+    """The shipped tclbridge binds Tcl/Tk 8.5 and says so."""
+    tcl, tk = imports.get("tcl85.dll", []), imports.get("tk85.dll", [])
+    check(set(imports) == {"kernel32.dll", "tcl85.dll", "tk85.dll"} or
+          set(imports) == {"kernel32.dll", "msvcrt.dll", "tcl85.dll", "tk85.dll"},
+          "imports from %s, want tcl85.dll and tk85.dll" % sorted(imports))
+    check(len(tcl) == 50 and len(set(tcl)) == 50, "50 names from tcl85.dll: %d" % len(tcl))
+    check(sorted(tk) == ["Tk_GetNumMainWindows", "Tk_Init"], "tk85.dll names: %s" % tk)
+    for name in ("Tcl_GetVar", "Tcl_SetVar", "Tcl_NewBooleanObj", "TclFreeObj",
+                 "Tcl_NewDoubleObj", "Tcl_NewWideIntObj", "Tcl_CreateInterp", "Tcl_Free"):
+        check(name in tcl, "%s imported from tcl85.dll" % name)
+    done_in_module = {"Tcl_IncrRefCount", "Tcl_DecrRefCount", "get_tcl_version",
+                      "get_tk_version"}
+    check(not done_in_module & set(tcl + tk), "imports of the module's own entries: %s"
+          % sorted(done_in_module & set(tcl + tk)))
+    check(m.data.count(b"\x008.5\x00") >= 1 and b"\x008.6\x00" not in m.data,
+          'the version text "8.5" and no "8.6"')
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--objdump", required=True)
@@ -164,6 +187,7 @@ def main():
     ap.add_argument("--empty", required=True)
     ap.add_argument("--library", action="append", default=[])
     ap.add_argument("--objects", nargs="*", default=[])
+    ap.add_argument("--shipped-tclbridge", action="store_true")
     args = ap.parse_args()
     check = Checks()
     m, empty = PE(args.module), PE(args.empty)
@@ -197,8 +221,11 @@ def main():
         check(got == names, "imports from %s: %s beyond %s; %s missing" % (
             dll, sorted(set(got) - set(names)), dll, sorted(set(names) - set(got))))
 
-    check(m.tls() == empty.tls(), "TLS data and callbacks %s as in the empty DLL %s"
-          % (m.tls(), empty.tls()))
+    # The standard attach routine: thread notifications off, no TLS.
+    check(len(m.dirs) > 9 and m.dirs[9] == (0, 0), "no TLS directory: %s" % (m.dirs[9:10],))
+    check(m.tls() == (0, 0), "no thread-local data or TLS callbacks: %s" % (m.tls(),))
+    check("DisableThreadLibraryCalls" in imports.get("kernel32.dll", []),
+          "DisableThreadLibraryCalls imported from KERNEL32.dll")
     check(m.crt_initialisers() == empty.crt_initialisers(),
           "runtime initialiser tables: %d entries, the empty DLL %d"
           % (m.crt_initialisers(), empty.crt_initialisers()))
@@ -212,6 +239,9 @@ def main():
         names = re.findall(r"^\s*\d+\s+(\S+)", headers, re.M)
         own = [n for n in names if START_UP_SECTION.match(n)]
         check(not own, "%s brings start-up sections %s" % (obj, own))
+
+    if args.shipped_tclbridge:
+        check_shipped_tclbridge(check, m, imports)
 
     print("check_pe %s: %d passed, %d failed" % (args.name, check.passed, check.failed))
     return 1 if check.failed else 0
