@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Taken from the installed cffi package at build time (see cmake/Cffi.cmake).
+// Taken from the installed cffi package at build time (see frame/cmake/Cffi.cmake).
 #include <parse_c_type.h>
 
 namespace kivo {

@@ -1,7 +1,7 @@
 // The two exports of a module: the init entry, which hands the host the type
 // context, and the PyInit_ entry, which only returns null. Nothing else of a
 // module is exported (hidden visibility plus the export list of
-// cmake/KivoModule.cmake).
+// frame/cmake/KivoModule.cmake).
 #pragma once
 
 #include "frame/context.h"

@@ -151,8 +151,8 @@ macro(kivo_tcltk_windows)
   target_compile_definitions(kivo_tcltk INTERFACE
     KIVO_TCLTK_VERSION="${KIVO_TCLTK_VERSION}")
 
-  # The import lists, derived at configure time (the declaration list is a
-  # configure dependency).
+  # The import lists, derived from the declaration list at build time, and
+  # an import library made from each (unless the caller gives one).
   set(dir ${CMAKE_BINARY_DIR}/tcl-windows)
   set(tcl_def ${dir}/tcl${digits}.def)
   set(tk_def ${dir}/tk${digits}.def)
@@ -163,18 +163,17 @@ macro(kivo_tcltk_windows)
   foreach(f IN LISTS ARG_EXTRA)
     list(APPEND args --extra ${f})
   endforeach()
-  set(generator ${PROJECT_SOURCE_DIR}/tools/gen_imports.py)
-  execute_process(
+  set(generator ${KIVO_FRAME_DIR}/generator/gen_imports.py)
+  add_custom_command(
+    OUTPUT ${tcl_def} ${tk_def}
     COMMAND ${KIVO_PYTHON} ${generator} ${args}
             --library ${tcl_dll}=${tcl_def} --library Tk_:${tk_dll}=${tk_def}
-    RESULT_VARIABLE result)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "deriving the import lists of ${ARG_CDEF} failed")
-  endif()
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ARG_CDEF} ${generator})
+    DEPENDS ${generator} ${KIVO_DECLARATION_READER} ${ARG_CDEF}
+    COMMENT "Deriving the import lists of ${tcl_dll} and ${tk_dll}")
+  set(made ${tcl_def} ${tk_def})
 
   # Import libraries given by the caller must be those of the DLLs the
-  # setting names; otherwise one is made from each import list.
+  # setting names.
   find_program(KIVO_DLLTOOL NAMES ${CMAKE_DLLTOOL} ${KIVO_MINGW_PREFIX}-dlltool REQUIRED)
   foreach(pair "TCL;tcl;${tcl_dll}" "TK;tk;${tk_dll}")
     list(GET pair 0 var)
@@ -191,19 +190,18 @@ macro(kivo_tcltk_windows)
       set(library ${KIVO_${var}_LIBRARY})
     else()
       set(library ${dir}/lib${stem}${digits}.a)
-      # Remade only when its list changed (the list is rewritten only then).
-      if(NOT EXISTS ${library} OR ${dir}/${stem}${digits}.def IS_NEWER_THAN ${library})
-        execute_process(
-          COMMAND ${KIVO_DLLTOOL} --input-def ${dir}/${stem}${digits}.def
-                  --output-lib ${library} --temp-prefix ${dir}/${stem}${digits}
-          RESULT_VARIABLE result)
-        if(NOT result EQUAL 0)
-          message(FATAL_ERROR "making the import library of ${dll} failed")
-        endif()
-      endif()
+      add_custom_command(
+        OUTPUT ${library}
+        COMMAND ${KIVO_DLLTOOL} --input-def ${dir}/${stem}${digits}.def
+                --output-lib ${library} --temp-prefix ${dir}/${stem}${digits}
+        DEPENDS ${dir}/${stem}${digits}.def
+        COMMENT "Making the import library of ${dll}")
+      list(APPEND made ${library})
     endif()
     target_link_libraries(kivo_tcltk INTERFACE ${library})
   endforeach()
+  add_custom_target(kivo_tcltk_imports DEPENDS ${made})
+  add_dependencies(kivo_tcltk kivo_tcltk_imports)
   message(STATUS "tclbridge: binds Tcl/Tk ${KIVO_TCLTK_VERSION} (${tcl_dll}, ${tk_dll}); "
                  "headers Tcl ${tcl_header} and Tk ${tk_header}")
 

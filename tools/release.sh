@@ -1,6 +1,6 @@
 #!/bin/sh
-# Builds the shipped files, the two modules as 32-bit Windows DLLs, into
-# dist/ with their SHA-256 list, dist/SHA256SUMS:
+# Builds the shipped files, the two modules as 32-bit Windows DLLs, and
+# installs them into DIST_DIR with their SHA-256 list, SHA256SUMS:
 #   tools/release.sh [BUILD_DIR [DIST_DIR]]
 # (defaults build/release-win32 and dist). The build is reproducible: the
 # same sources give the same bytes, whatever the build folder.
@@ -11,13 +11,8 @@ dist=${2:-dist}
 
 sh tools/setup.sh >/dev/null
 cmake --preset win32 -B "$build" -DKIVO_TESTS=OFF >/dev/null
-cmake --build "$build" --target samplekit tclbridge
-
-files="_samplekit.kivo3-510-win32.pyd tclbridge.kivo3-510-win32.pyd"
+cmake --build "$build"
 rm -rf "$dist"
-mkdir -p "$dist"
-for f in $files; do
-  cp "$build/lib/$f" "$dist/$f"
-done
-(cd "$dist" && sha256sum $files > SHA256SUMS)
+cmake --install "$build" --prefix "$dist" --component modules >/dev/null
+(cd "$dist" && sha256sum $(ls) > SHA256SUMS)
 cat "$dist/SHA256SUMS"

@@ -3,8 +3,9 @@ import sys
 
 import pytest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                "..", "..", "tools"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+# The host loader, the one reader of declaration lists, and the Xvfb starter.
+sys.path[:0] = [ROOT, os.path.join(ROOT, "frame", "generator"), os.path.join(ROOT, "tools")]
 import kivohost  # noqa: E402
 
 

@@ -1,9 +1,9 @@
 """The type context as the host reads it, for every module built."""
 import ctypes
 
-import cffi
 import pytest
 
+import cffi_decls
 import kivohost
 from cffi import cffi_opcode as op
 
@@ -25,14 +25,12 @@ def module(request):
 
 
 def declarations(name):
-    ref = cffi.FFI()
-    ref.cdef(kivohost.read_declarations(name))
-    return ref._parser._declarations
+    return cffi_decls.read(kivohost.declarations_path(name))
 
 
 def declared_names(name):
-    return sorted(key.split(" ", 1)[1] for key in declarations(name)
-                  if key.split(" ", 1)[0] in ("function", "macro"))
+    decls = declarations(name)
+    return sorted(list(decls.functions) + list(decls.constants))
 
 
 def test_init_stores_version_and_context_whatever_the_slots_held(module):
@@ -104,13 +102,13 @@ def test_globals_entries(module):
     decls = declarations(module.name)
     for name, g in module.globals():
         code, arg = kivohost.word(g.type_op)
-        if ("macro " + name.decode()) in decls:
+        if name.decode() in decls.constants:
             assert int(r.cast("uintptr_t", g.type_op)) == (
                 2 ** (8 * r.sizeof("void *")) - 0xE1)   # CONSTANT_INT, arg -1
             assert g.size_or_direct_fn == r.NULL
             assert g.address != r.NULL
             continue
-        tp = decls["function " + name.decode()][0]
+        tp = decls.functions[name.decode()]
         nparams = params_of_run(module.words, arg)
         assert nparams == len(tp.args)
         assert code == {0: op.OP_CPYTHON_BLTN_N, 1: op.OP_CPYTHON_BLTN_O}.get(
@@ -163,12 +161,10 @@ def test_tables_are_read_only_and_types_writable(module):
 def test_every_declared_name_is_visible_with_its_declared_type(module):
     decls = declarations(module.name)
     assert sorted(dir(module.lib)) == declared_names(module.name)
-    for key, (tp, _) in decls.items():
-        kind, name = key.split(" ", 1)
-        if kind == "function":
-            got = module.ffi.typeof(module.function(name))
-            assert got.kind == "function"
-            # The declared type, spelled as declared (typedef names, const,
-            # `int...` types) and read by the host against the module's own
-            # typedefs and structs, is the very type the entry has.
-            assert got is module.ffi.typeof(tp._get_c_name()), name
+    for name, tp in decls.functions.items():
+        got = module.ffi.typeof(module.function(name))
+        assert got.kind == "function"
+        # The declared type, spelled as declared (typedef names, const,
+        # `int...` types) and read by the host against the module's own
+        # typedefs and structs, is the very type the entry has.
+        assert got is module.ffi.typeof(tp._get_c_name()), name

@@ -9,7 +9,7 @@ import pytest
 
 import kivohost
 
-DEMO = os.path.join(kivohost.ROOT, "tools", "demo.py")
+DEMO = os.path.join(kivohost.ROOT, "demo", "demo.py")
 WAVS = ("g711_ulaw.wav", "g711_alaw.wav", "adpcm.wav", "ratecv_8k.wav",
         "ratecv_back.wav", "mix_echo.wav", "stereo_pan.wav")
 

@@ -7,7 +7,7 @@ import sys
 
 import kivohost
 
-GENERATOR = os.path.join(kivohost.ROOT, "tools", "gen_context.py")
+GENERATOR = os.path.join(kivohost.ROOT, "frame", "generator", "gen_context.py")
 
 
 def generate(tmp_path, tag, module, text, *extra):
@@ -44,7 +44,7 @@ def test_declaration_order_does_not_change_the_tables(tmp_path):
         assert generate(tmp_path, "s%d" % n, "_samplekit", shuffled) == reference
 
 
-def test_generator_refuses_what_the_frame_cannot_express(tmp_path):
+def test_generator_refuses_what_the_module_frame_cannot_express(tmp_path):
     cdef = tmp_path / "bad.cdef"
     cdef.write_text("int printf(const char *, ...);\n")
     result = subprocess.run([sys.executable, GENERATOR, "--module", "bad",

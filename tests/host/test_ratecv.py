@@ -12,7 +12,12 @@ GUARD_BYTE = 0xA5
 INT_MAX = 2**31 - 1
 
 
-output_frames = kivohost.ratecv_output_frames
+def output_frames(phase, nframes, rate_in, rate_out):
+    """Frames one call writes: with P = phase + nframes * rate_out',
+    floor(P / rate_in') + 1 when P >= 0, else none (rates reduced by their gcd)."""
+    g = math.gcd(rate_in, rate_out)
+    p = phase + nframes * (rate_out // g)
+    return p // (rate_in // g) + 1 if p >= 0 else 0
 
 
 class Stream:

@@ -7,6 +7,8 @@ import threading
 
 import pytest
 
+import kivohost
+
 OK, ERROR = 0, 1
 
 
@@ -170,8 +172,7 @@ def test_current_thread_is_this_thread(tcl):
 
 def test_demonstration_runs_without_a_display(tclbridge):
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                        "tools", "demo_tcl.py")
+    tool = os.path.join(kivohost.ROOT, "demo", "demo_tcl.py")
     out = subprocess.run([sys.executable, tool, tclbridge.path], env=env,
                          check=True, capture_output=True, text=True).stdout
     assert "py_upper hello from tcl" in out and "TCL_OK: HELLO FROM TCL" in out

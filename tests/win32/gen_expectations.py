@@ -5,8 +5,12 @@ constants sorted by name with their parameter counts, the type names, and the
 number of distinct function types (one run of type slots each), counting
 those that function typedefs and function pointers bring in."""
 import argparse
+import os
+import sys
 
-from cffi import FFI, model
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "..", "frame", "generator"))
+from cffi_decls import model, read  # noqa: E402
 
 
 def main():
@@ -15,9 +19,7 @@ def main():
     ap.add_argument("--namespace", required=True)
     ap.add_argument("--output", required=True)
     args = ap.parse_args()
-    ffi = FFI()
-    with open(args.cdef) as f:
-        ffi.cdef(f.read())
+    decls = read(args.cdef)
     globals_, typenames, runs = [], [], set()
 
     # Every distinct function type gets a run: those of the functions, of
@@ -37,16 +39,13 @@ def main():
             for t in tp.fldtypes or ():
                 visit(t)
 
-    for key, (tp, _) in ffi._parser._declarations.items():
-        kind, _, name = key.partition(" ")
-        if kind == "function":
-            globals_.append((name, len(tp.args)))
-            visit(tp)
-        elif kind == "macro":
-            globals_.append((name, -1))
-        elif kind == "typedef":
-            typenames.append(name)
-            visit(tp)
+    for name, tp in decls.functions.items():
+        globals_.append((name, len(tp.args)))
+        visit(tp)
+    globals_ += [(name, -1) for name in decls.constants]
+    for name, tp in decls.typedefs.items():
+        typenames.append(name)
+        visit(tp)
     by_bytes = lambda n: n.encode("ascii")
     globals_.sort(key=lambda g: by_bytes(g[0]))
     typenames.sort(key=by_bytes)

@@ -13,8 +13,12 @@ names the declaration list does not have (TclFreeObj).
 """
 import argparse
 import os
+import sys
 
-from cffi import FFI, model
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "..", "frame", "generator"))
+from cffi_decls import Declarations, model  # noqa: E402
+from gen_context import write_if_changed as write  # noqa: E402
 
 
 def c_type(tp):
@@ -41,16 +45,6 @@ def def_names(path):
     return names
 
 
-def write(path, text):
-    old = None
-    if os.path.exists(path):
-        with open(path) as f:
-            old = f.read()
-    if old != text:
-        with open(path, "w") as f:
-            f.write(text)
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--cdef", required=True)
@@ -62,13 +56,9 @@ def main():
     args = ap.parse_args()
     with open(args.cdef) as f:
         text = f.read()
-    declared = FFI()
-    declared.cdef(text)
-    declared_names = {k.split(" ", 1)[1] for k in declared._parser._declarations
-                      if k.startswith("function ")}
-    ffi = FFI()
-    ffi.cdef(text + "".join("\n%s;" % e.rstrip(";") for e in args.extra))
-    decls = ffi._parser._declarations
+    declared_names = set(Declarations(text, args.cdef).functions)
+    functions = Declarations(text + "".join("\n%s;" % e.rstrip(";") for e in args.extra),
+                             args.cdef + " with --extra").functions
 
     imported = []
     for d in args.defs:
@@ -92,7 +82,7 @@ def main():
              ""]
     table = []
     for index, (name, library) in enumerate(imported):
-        raw = decls["function " + name][0].as_raw_function()
+        raw = functions[name].as_raw_function()
         params = [c_type(a) for a in raw.args]
         result = c_type(raw.result)
         decl = ", ".join("%s a%d" % (t, i) for i, t in enumerate(params)) or "void"

@@ -1,4 +1,4 @@
-# Building an extension module of the host.
+# Building an extension module of the host: the module frame's CMake half.
 #
 # The file name is the module name followed by the host's extension suffix,
 # which names the host and the target; the rule lives here and nowhere else.
@@ -17,7 +17,7 @@ if(WIN32)
   # instead of the toolchain's start-up objects, libgcc linked in (the DLL
   # needs only the C runtime and KERNEL32), no time stamp in the PE header
   # and no symbol table, so that the same sources give the same bytes.
-  set(KIVO_WIN32_ENTRY_SOURCE ${PROJECT_SOURCE_DIR}/frame/dll_entry.cpp)
+  set(KIVO_WIN32_ENTRY_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dll_entry.cpp)
   set(KIVO_WIN32_LINK_OPTIONS -nostartfiles -Wl,--entry,_DllMainCRTStartup@12
       -static-libgcc -Wl,--no-insert-timestamp -s)
   # A module is linked by the C driver, but CMake would still add the C++
@@ -26,7 +26,9 @@ if(WIN32)
   list(REMOVE_ITEM CMAKE_CXX_IMPLICIT_LINK_LIBRARIES stdc++ gcc_s)
 endif()
 
-set(KIVO_GENERATOR ${PROJECT_SOURCE_DIR}/tools/gen_context.py)
+set(KIVO_FRAME_DIR ${CMAKE_CURRENT_LIST_DIR}/..)
+set(KIVO_GENERATOR ${KIVO_FRAME_DIR}/generator/gen_context.py)
+set(KIVO_DECLARATION_READER ${KIVO_FRAME_DIR}/generator/cffi_decls.py)
 
 # kivo_module(<name> CDEF <list> SOURCES <file>... [INCLUDES <header>...]
 #             [ENTRY_PREFIX <prefix>] [LINK <lib>...]
@@ -68,7 +70,7 @@ function(kivo_module name)
             --cdef ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
             --header ${header} --source ${context}
             "--entry-prefix=${ARG_ENTRY_PREFIX}" ${include_args} ${forward_args}
-    DEPENDS ${KIVO_GENERATOR} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
+    DEPENDS ${KIVO_GENERATOR} ${KIVO_DECLARATION_READER} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
     COMMENT "Deriving the type context of ${name}")
 
   add_library(${stem}_routines OBJECT ${ARG_SOURCES} ${forwards} ${header})
@@ -100,9 +102,29 @@ function(kivo_module name)
       -static-libgcc -Wl,-z,relro,-z,now)
     set_property(TARGET ${stem} APPEND PROPERTY LINK_DEPENDS ${map})
   endif()
+  install(TARGETS ${stem} LIBRARY DESTINATION . COMPONENT modules)
+  # What the build facts file says of the module (kivo_write_build_facts).
+  set_property(GLOBAL APPEND PROPERTY KIVO_MODULES
+    "\"${name}\": {\"file\": \"$<TARGET_FILE:${stem}>\", \"declarations\": \"${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}\"}")
   if(KIVO_SANITIZE)
     # A module loaded into an uninstrumented host uses the shared runtime,
     # which the host-level tests preload.
     target_link_options(${stem} PRIVATE -shared-libsan)
   endif()
+endfunction()
+
+# Writes <build>/kivo_modules.json: for every module of the build, its file
+# and its declaration list. The host loader (kivohost) and the tests find the
+# modules through it, so the file name rule above is not restated anywhere.
+function(kivo_write_build_facts)
+  get_property(modules GLOBAL PROPERTY KIVO_MODULES)
+  list(JOIN modules ",\n    " body)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/kivo_modules.json CONTENT
+"{
+  \"extension_suffix\": \"${KIVO_EXTENSION_SUFFIX}\",
+  \"modules\": {
+    ${body}
+  }
+}
+")
 endfunction()

@@ -1,21 +1,22 @@
 """Load a module of this project the way the host does.
 
 The host calls the module's init export with an array of two pointer slots,
-takes the type context from slot 1, and hands it to CFFI's backend as an
-out-of-line API-mode module. CPython's `_cffi_backend` can do the same, which
+takes the format version from slot 0 and the type context from slot 1, and
+hands both to CFFI's backend as an out-of-line API-mode module (the backend
+refuses a format it does not know). CPython's `_cffi_backend` can do the same, which
 gives a real CFFI client's view of the module (`.ffi`, `.lib`). The raw
 context is also readable, through CFFI's own record definitions.
 """
 import ctypes
-import glob
-import math
+import json
 import os
 
 import _cffi_backend
 import cffi
 
-CONTEXT_VERSION = 0x2601
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Written by every build: the file and the declaration list of each module.
+BUILD_FACTS = "kivo_modules.json"
 
 _records = None
 
@@ -34,17 +35,28 @@ def records():
     return _records
 
 
-def lib_dir():
-    return os.environ.get("KIVO_LIB_DIR") or os.path.join(ROOT, "build", "lib")
+def build_dir():
+    """The build whose modules are loaded: $KIVO_BUILD_DIR, else build/."""
+    return os.environ.get("KIVO_BUILD_DIR") or os.path.join(ROOT, "build")
+
+
+def built_modules(directory=None):
+    """{module name: {"file": path, "declarations": path}} of a build; empty
+    when it has not been configured."""
+    path = os.path.join(directory or build_dir(), BUILD_FACTS)
+    try:
+        with open(path) as f:
+            return json.load(f)["modules"]
+    except FileNotFoundError:
+        return {}
 
 
 def module_path(name, directory=None):
-    matches = sorted(glob.glob(os.path.join(directory or lib_dir(),
-                                            name + ".kivo3-510-*.so")))
-    if not matches:
+    path = built_modules(directory).get(name, {}).get("file")
+    if not path or not os.path.exists(path):
         raise FileNotFoundError("no built module %s in %s"
-                                % (name, directory or lib_dir()))
-    return matches[0]
+                                % (name, directory or build_dir()))
+    return path
 
 
 def find_module(name, directory=None):
@@ -53,15 +65,6 @@ def find_module(name, directory=None):
         return module_path(name, directory)
     except FileNotFoundError:
         return None
-
-
-def ratecv_output_frames(phase, nframes, rate_in, rate_out):
-    """How many frames one ratecv call writes, so that its output can be sized:
-    with P = phase + nframes * rate_out', floor(P / rate_in') + 1 when P >= 0,
-    else none (the rates reduced by their gcd)."""
-    g = math.gcd(rate_in, rate_out)
-    p = phase + nframes * (rate_out // g)
-    return p // (rate_in // g) + 1 if p >= 0 else 0
 
 
 def call_init(cdll, name, slots):
@@ -92,7 +95,7 @@ class Module:
         self._name_buffer = ctypes.create_string_buffer(name.encode())
         self._exports = (ctypes.c_void_p * 64)()
         self._raw = (ctypes.c_void_p * 4)(
-            ctypes.addressof(self._name_buffer), CONTEXT_VERSION,
+            ctypes.addressof(self._name_buffer), self.version,
             ctypes.addressof(self._exports), self.context_address)
         module = _cffi_backend._init_cffi_1_0_external_module(
             ctypes.addressof(self._raw))
@@ -130,8 +133,12 @@ def word(value):
     return value & 0xFF, arg
 
 
-def read_declarations(name):
+def declarations_path(name, directory=None):
+    """The declaration list a built module was derived from."""
+    return built_modules(directory)[name]["declarations"]
+
+
+def read_declarations(name, directory=None):
     """The text of a module's declaration list."""
-    folder = {"_samplekit": "samplekit", "tclbridge": "tclbridge"}[name]
-    with open(os.path.join(ROOT, folder, folder + ".cdef")) as f:
+    with open(declarations_path(name, directory)) as f:
         return f.read()

@@ -11,7 +11,7 @@ usage: demo_tcl.py [MODULE_FILE]
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import kivohost  # noqa: E402
 
 

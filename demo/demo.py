@@ -28,13 +28,15 @@ import sys
 import time
 import wave
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path[:0] = [HERE, ROOT, os.path.join(ROOT, "tools")]
 import demo_tcl  # noqa: E402
-import show_declarations  # noqa: E402
 import kivohost  # noqa: E402
 import xserver  # noqa: E402
+from kivohost import show_declarations  # noqa: E402
 
-DEFAULT_SAMPLE = os.path.join(kivohost.ROOT, "samples", "chord16k.wav")
+DEFAULT_SAMPLE = os.path.join(HERE, "chord16k.wav")
 PIECE_SECONDS = 0.020
 
 
@@ -116,6 +118,14 @@ class Audio:
         return out, elapsed, coded * 8 / len(samples)
 
     def ratecv(self, samples, rate_in, rate_out, piece):
+        # Each call writes floor(P / rate_in') + 1 frames with P = phase +
+        # frames in * rate_out' (the rates reduced by their gcd), none when
+        # P < 0: the output of each piece is sized from that.
+        def ratecv_output_frames(phase, nframes, rate_in, rate_out):
+            g = math.gcd(rate_in, rate_out)
+            p = phase + nframes * (rate_out // g)
+            return p // (rate_in // g) + 1 if p >= 0 else 0
+
         ffi, cv = self.ffi, self.fn["ratecv"]
         g = math.gcd(rate_in, rate_out)
         phase = ffi.new("int *", -(rate_out // g))
@@ -124,8 +134,7 @@ class Audio:
         for i in range(0, len(samples), piece):
             chunk = samples[i:i + piece]
             raw = ffi.from_buffer("char[]", chunk)
-            frames = kivohost.ratecv_output_frames(phase[0], len(chunk),
-                                                   rate_in, rate_out)
+            frames = ratecv_output_frames(phase[0], len(chunk), rate_in, rate_out)
             buf = ffi.new("char[]", max(1, frames * 2))
             written = cv(buf, raw, len(chunk), 2, 1, rate_in, rate_out, phase,
                          previous, current, 1, 0)
@@ -366,7 +375,7 @@ def tk_window(module, results, out_dir, keep_open):
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("wav", nargs="?", default=DEFAULT_SAMPLE)
-    ap.add_argument("--out", default=os.path.join(kivohost.ROOT, "out"))
+    ap.add_argument("--out", default=os.path.join(ROOT, "out"))
     ap.add_argument("--no-window", action="store_true")
     args = ap.parse_args(argv)
     os.makedirs(args.out, exist_ok=True)

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """Writes the demonstration's sample: 3 s of a synthesised chord with a short
-noise burst, 16 kHz mono 16-bit (samples/chord16k.wav).
+noise burst, 16 kHz mono 16-bit (demo/chord16k.wav).
 
 usage: make_sample.py [OUTPUT]
 """
 import math
+import os
 import random
 import struct
 import sys
@@ -29,7 +30,8 @@ def samples():
 
 
 def main(argv):
-    path = argv[0] if argv else "samples/chord16k.wav"
+    path = argv[0] if argv else os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                             "chord16k.wav")
     with wave.open(path, "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)

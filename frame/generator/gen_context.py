@@ -2,7 +2,7 @@
 """Derive a module's type context from its declaration list.
 
 The declaration list is C declaration syntax as CFFI's cdef() reads it. CFFI's
-parser turns it into model types; this script lays out the type slots the way
+parser turns it into model types (read through cffi_decls.py); this script lays out the type slots the way
 CFFI's out-of-line generator does (one run per distinct function type, then one
 slot for every type not yet placed), sorts the globals, struct/union and
 typename arrays by name, and writes:
@@ -22,12 +22,12 @@ import argparse
 import os
 import sys
 
-from cffi import FFI, model
-from cffi import cffi_opcode as op
+from cffi_decls import DeclarationError, model, opcode as op, read
 
 OP_NAME = {value: "_CFFI_OP_" + name for value, name in op.CLASS_NAME.items()}
 PRIM_NAME = {value: name for name, value in vars(op).items()
              if name.startswith("PRIM_")}
+GENERATED = "// Generated from the declaration list of %s; do not edit."
 
 
 def opword(code, arg):
@@ -39,67 +39,65 @@ def byte_key(name):
     return name.encode("ascii")
 
 
+def anon_number(s):
+    """n for a member's anonymous type $n, else -1."""
+    return int(s.name[1:]) if s.name[1:].isdigit() else -1
+
+
 class Module:
-    def __init__(self, name, text, entry_prefix):
-        ffi = FFI()
-        ffi.cdef(text)
+    """The tables of one module, derived from its declarations."""
+
+    def __init__(self, name, decls, entry_prefix):
         self.name = name
+        self.decls = decls
         self.entry_prefix = entry_prefix
-        self.decls = ffi._parser._declarations
-        self.functions = {}     # name -> FunctionPtrType
-        self.typedefs = {}      # name -> type
-        self.constants = {}     # name -> int value, or None when from a header
-        self.structs = []       # StructOrUnion, fields first-seen order
-        for key, (tp, _quals) in self.decls.items():
-            kind, _, decl_name = key.partition(" ")
-            if kind == "function":
-                if tp.ellipsis:
-                    sys.exit("variadic function %s is not supported" % decl_name)
-                self.functions[decl_name] = tp
-            elif kind == "typedef":
-                self.typedefs[decl_name] = tp
-            elif kind == "macro":
-                self.constants[decl_name] = None if tp == "..." else tp
-            elif kind in ("struct", "union", "anonymous"):
-                pass    # reached through their typedefs and fields below
-            else:
-                sys.exit("declaration kind %r is not supported" % kind)
+        self.functions = decls.functions
+        self.typedefs = decls.typedefs
+        self.constants = decls.constants
+        for fname, tp in self.functions.items():
+            if tp.ellipsis:
+                raise decls.error(fname, "variadic functions are not supported")
+        self.structs = []       # StructOrUnion, in first-seen order
         self._collect()
         self._layout()
 
-    # -- which types need a slot ---------------------------------------------
+    # -- which types need a slot -----------------------------------------------
     def _collect(self):
         self.types = {}
         for name in sorted(self.functions):
-            self._visit(self.functions[name].as_raw_function())
+            self._visit(self.functions[name].as_raw_function(), name)
         for name in sorted(self.typedefs):
-            self._visit(self.typedefs[name])
+            self._visit(self.typedefs[name], name)
 
-    def _visit(self, tp):
+    def _visit(self, tp, declaration):
         if tp in self.types:
             return
         self.types[tp] = None
         if isinstance(tp, model.FunctionPtrType):
-            self._visit(tp.as_raw_function())
+            self._visit(tp.as_raw_function(), declaration)
         elif isinstance(tp, model.RawFunctionType):
             for arg in tp.args:
-                self._visit(arg)
-            self._visit(tp.result)
+                self._visit(arg, declaration)
+            self._visit(tp.result, declaration)
         elif isinstance(tp, model.PointerType):
-            self._visit(tp.totype)
+            self._visit(tp.totype, declaration)
         elif isinstance(tp, model.StructOrUnion):
             if tp not in self.structs:
                 self.structs.append(tp)
-            for ftype in tp.fldtypes or ():
-                self._visit(ftype)
-        elif isinstance(tp, (model.PrimitiveType, model.UnknownIntegerType,
-                             model.VoidType)):
-            pass
-        else:
-            sys.exit("type %s is not supported" % tp)
+            for fname, ftype, bits in zip(tp.fldnames or (), tp.fldtypes or (),
+                                          tp.fldbitsize or ()):
+                if bits >= 0:
+                    raise self.decls.error(declaration, "%s %s, member %s: bit fields "
+                                           "are not supported" % (tp.kind, tp.name, fname))
+                self._visit(ftype, declaration)
+        elif not isinstance(tp, (model.PrimitiveType, model.UnknownIntegerType,
+                                 model.VoidType)):
+            raise self.decls.error(declaration, "type %s is not supported" % tp)
 
-    # -- slot layout -----------------------------------------------------------
+    # -- slot layout -------------------------------------------------------------
     def _layout(self):
+        """One run per function type, then one slot per remaining type; the
+        order is that of the types' C spelling, so it depends on nothing else."""
         ordered = sorted(self.types, key=lambda t: t._get_c_name())
         slots = []
         for tp in ordered:
@@ -121,8 +119,6 @@ class Module:
         # struct_unions sorted by name; fields of named structs first (by name),
         # then the anonymous member types in the order the parser numbered them.
         self.struct_order = sorted(self.structs, key=lambda s: byte_key(s.name))
-        def anon_number(s):
-            return int(s.name[1:]) if s.name[1:].isdigit() else -1
         self.field_order = (
             sorted((s for s in self.structs
                     if s.fldtypes is not None and anon_number(s) < 0),
@@ -175,8 +171,7 @@ class Module:
         return self.entry_prefix + name
 
     def header(self, include):
-        out = ["// Generated from the declaration list of %s; do not edit."
-               % self.name, "#pragma once", "#include <cstddef>", ""]
+        out = [GENERATED % self.name, "#pragma once", "#include <cstddef>", ""]
         if include:
             out += ["#include <%s>" % h for h in include]
         else:
@@ -197,9 +192,8 @@ class Module:
         of the declared name, for every function not in `own`."""
         unknown = sorted(set(own) - set(self.functions))
         if unknown:
-            sys.exit("--own names undeclared functions: %s" % ", ".join(unknown))
-        out = ["// Generated from the declaration list of %s; do not edit."
-               % self.name,
+            raise self.decls.error(", ".join(unknown), "named by --own but not declared")
+        out = [GENERATED % self.name,
                "// Each entry passes its arguments on unchanged to the library",
                "// function of its declared name and returns that result.",
                '#include "%s"' % header_name,
@@ -222,45 +216,46 @@ class Module:
         out += ['}  // extern "C"', ""]
         return "\n".join(out)
 
-    def source(self, header_name):
-        out = ["// Generated from the declaration list of %s; do not edit."
-               % self.name,
-               '#include "%s"' % header_name,
-               '#include "frame/module.h"', "",
-               "namespace {", ""]
-        out.append("// %d slots: %d in %d function runs, then %d"
-                   % (len(self.words), self.run_slots, self.num_runs,
-                      len(self.words) - self.run_slots))
-        out.append("_cffi_opcode_t types[] = {")
+    # -- the tables: one pass per kind ---------------------------------------------
+    def types_table(self):
+        out = ["// %d slots: %d in %d function runs, then %d"
+               % (len(self.words), self.run_slots, self.num_runs,
+                  len(self.words) - self.run_slots),
+               "_cffi_opcode_t types[] = {"]
         for i, (word, what) in enumerate(self.words):
             out.append("    /* %3d */ %s,  // %s" % (i, word, what))
-        out += ["};", ""]
+        return out + ["};", ""]
 
-        gl = []
+    def globals_table(self):
+        """Functions (their direct-call entries) and integer constants (their
+        getters), sorted by name. Returns (lines, count)."""
+        entries = []
         for name, tp in self.functions.items():
             nargs = len(tp.args)
             code = (op.OP_CPYTHON_BLTN_N if nargs == 0 else
                     op.OP_CPYTHON_BLTN_O if nargs == 1 else op.OP_CPYTHON_BLTN_V)
             fn = "reinterpret_cast<void *>(&%s)" % self.entry(name)
-            gl.append((name, '{"%s", %s, %s, %s}' % (
+            entries.append((name, '{"%s", %s, %s, %s}' % (
                 name, fn, opword(code, self.types[tp.as_raw_function()]), fn)))
         for name, value in self.constants.items():
             expr = "(%s)" % (name if value is None else value)
             getter = "reinterpret_cast<void *>(&kivo::constant_getter<%s>)" % expr
-            gl.append((name, '{"%s", %s, %s, nullptr}' % (
+            entries.append((name, '{"%s", %s, %s, nullptr}' % (
                 name, getter, opword(op.OP_CONSTANT_INT, -1))))
-        gl.sort(key=lambda g: byte_key(g[0]))
-        out.append("const _cffi_global_s globals[] = {")
-        out += ["    %s," % g for _, g in gl]
-        out += ["};", ""]
+        entries.sort(key=lambda g: byte_key(g[0]))
+        if not entries:
+            return [], 0
+        return (["const _cffi_global_s globals[] = {"] +
+                ["    %s," % g for _, g in entries] + ["};", ""], len(entries))
 
+    def fields_table(self):
+        """Members of the structs and unions that list them. Returns (lines,
+        {struct: index of its first field})."""
         fields, first = [], {}
         for s in self.field_order:
             first[s] = len(fields)
-            anonymous = s.name[1:].isdigit()
-            for fname, ftype, bits in zip(s.fldnames, s.fldtypes, s.fldbitsize):
-                if bits >= 0:
-                    sys.exit("bit fields are not supported")
+            anonymous = anon_number(s) >= 0
+            for fname, ftype in zip(s.fldnames, s.fldtypes):
                 if anonymous:
                     offset = size = "static_cast<size_t>(-1)"
                 else:
@@ -268,63 +263,92 @@ class Module:
                     size = "sizeof(%s::%s)" % (s.get_c_name(), fname)
                 fields.append('{"%s", %s, %s, %s}' % (
                     fname, offset, size, opword(op.OP_NOOP, self.types[ftype])))
-        if fields:
-            out.append("const _cffi_field_s fields[] = {")
-            out += ["    %s," % f for f in fields]
-            out += ["};", ""]
+        if not fields:
+            return [], first
+        return (["const _cffi_field_s fields[] = {"] +
+                ["    %s," % f for f in fields] + ["};", ""], first)
 
-        if self.struct_order:
-            out.append("const _cffi_struct_union_s struct_unions[] = {")
-            for s in self.struct_order:
-                flags = []
-                if isinstance(s, model.UnionType):
-                    flags.append("_CFFI_F_UNION")
-                if s.fldtypes is None:
-                    flags.append("_CFFI_F_OPAQUE")
-                    size, align, ff, nf = "static_cast<size_t>(-1)", -1, -1, 0
-                elif s.name[1:].isdigit():
-                    # a member's anonymous type: the host lays it out itself
+    def struct_unions_table(self, first):
+        if not self.struct_order:
+            return []
+        out = ["const _cffi_struct_union_s struct_unions[] = {"]
+        for s in self.struct_order:
+            flags = []
+            if isinstance(s, model.UnionType):
+                flags.append("_CFFI_F_UNION")
+            if s.fldtypes is None:
+                flags.append("_CFFI_F_OPAQUE")
+                size, align, ff, nf = "static_cast<size_t>(-1)", -1, -1, 0
+            elif anon_number(s) >= 0:
+                # a member's anonymous type: the host lays it out itself
+                flags.append("_CFFI_F_CHECK_FIELDS")
+                size, align = "static_cast<size_t>(-2)", -2
+                ff, nf = first[s], len(s.fldnames)
+            else:
+                if not s.partial:
                     flags.append("_CFFI_F_CHECK_FIELDS")
-                    size, align = "static_cast<size_t>(-2)", -2
-                    ff, nf = first[s], len(s.fldnames)
-                else:
-                    if not s.partial:
-                        flags.append("_CFFI_F_CHECK_FIELDS")
-                    size = "sizeof(%s)" % s.get_c_name()
-                    align = "alignof(%s)" % s.get_c_name()
-                    ff, nf = first[s], len(s.fldnames)
-                out.append('    {"%s", %d, %s, %s, %s, %d, %d},' % (
-                    s.name, self.types[s], "|".join(flags) or "0",
-                    size, align, ff, nf))
-            out += ["};", ""]
+                size = "sizeof(%s)" % s.get_c_name()
+                align = "alignof(%s)" % s.get_c_name()
+                ff, nf = first[s], len(s.fldnames)
+            out.append('    {"%s", %d, %s, %s, %s, %d, %d},' % (
+                s.name, self.types[s], "|".join(flags) or "0",
+                size, align, ff, nf))
+        return out + ["};", ""]
 
-        tn = sorted(self.typedefs.items(), key=lambda t: byte_key(t[0]))
-        if tn:
-            out.append("const _cffi_typename_s typenames[] = {")
-            out += ['    {"%s", %d},' % (n, self.types[t]) for n, t in tn]
-            out += ["};", ""]
+    def typenames_table(self):
+        names = sorted(self.typedefs.items(), key=lambda t: byte_key(t[0]))
+        if not names:
+            return [], 0
+        return (["const _cffi_typename_s typenames[] = {"] +
+                ['    {"%s", %d},' % (n, self.types[t]) for n, t in names] +
+                ["};", ""], len(names))
+
+    def source(self, header_name):
+        """The context source: every table, the context record and the two
+        exports."""
+        globals_lines, num_globals = self.globals_table()
+        fields_lines, first = self.fields_table()
+        struct_lines = self.struct_unions_table(first)
+        typename_lines, num_typenames = self.typenames_table()
 
         def arr(name, present):
             return name if present else "nullptr"
-        out += [
-            "const _cffi_type_context_s kivo_type_context = {",
-            "    types,",
-            "    %s," % arr("globals", gl),
-            "    %s," % arr("fields", fields),
-            "    %s," % arr("struct_unions", self.struct_order),
-            "    nullptr,  // enums",
-            "    %s," % arr("typenames", tn),
-            "    %d,  // num_globals" % len(gl),
-            "    %d,  // num_struct_unions" % len(self.struct_order),
-            "    0,  // num_enums",
-            "    %d,  // num_typenames" % len(tn),
-            "    nullptr,  // includes",
-            "    %d,  // num_types" % len(self.words),
-            "    0,  // flags",
-            "};", "",
-            "}  // namespace", "",
-            "KIVO_MODULE_EXPORTS(%s, kivo_type_context)" % self.name, ""]
-        return "\n".join(out)
+        return "\n".join(
+            [GENERATED % self.name,
+             '#include "%s"' % header_name,
+             '#include "frame/module.h"', "",
+             "namespace {", ""] +
+            self.types_table() + globals_lines + fields_lines + struct_lines +
+            typename_lines + [
+                "const _cffi_type_context_s kivo_type_context = {",
+                "    types,",
+                "    %s," % arr("globals", num_globals),
+                "    %s," % arr("fields", fields_lines),
+                "    %s," % arr("struct_unions", self.struct_order),
+                "    nullptr,  // enums",
+                "    %s," % arr("typenames", num_typenames),
+                "    %d,  // num_globals" % num_globals,
+                "    %d,  // num_struct_unions" % len(self.struct_order),
+                "    0,  // num_enums",
+                "    %d,  // num_typenames" % num_typenames,
+                "    nullptr,  // includes",
+                "    %d,  // num_types" % len(self.words),
+                "    0,  // flags",
+                "};", "",
+                "}  // namespace", "",
+                "KIVO_MODULE_EXPORTS(%s, kivo_type_context)" % self.name, ""])
+
+
+def write_if_changed(path, text):
+    """Leaves an unchanged output alone: no needless rebuilds."""
+    old = None
+    if os.path.exists(path):
+        with open(path) as f:
+            old = f.read()
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    if old != text:
+        with open(path, "w") as f:
+            f.write(text)
 
 
 def main():
@@ -347,22 +371,17 @@ def main():
     if args.forwards and not args.entry_prefix:
         sys.exit("--forwards needs --entry-prefix: an entry cannot have the "
                  "name of the library function it calls")
-    with open(args.cdef) as f:
-        module = Module(args.module, f.read(), args.entry_prefix)
-    outputs = [(args.header, module.header(args.include)),
-               (args.source, module.source(os.path.basename(args.header)))]
-    if args.forwards:
-        outputs.append((args.forwards, module.forwards(
-            os.path.basename(args.header), set(args.own))))
+    try:
+        module = Module(args.module, read(args.cdef), args.entry_prefix)
+        header_name = os.path.basename(args.header)
+        outputs = [(args.header, module.header(args.include)),
+                   (args.source, module.source(header_name))]
+        if args.forwards:
+            outputs.append((args.forwards, module.forwards(header_name, set(args.own))))
+    except DeclarationError as error:
+        sys.exit(str(error))
     for path, text in outputs:
-        old = None
-        if os.path.exists(path):
-            with open(path) as f:
-                old = f.read()
-        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-        if old != text:    # leave unchanged outputs alone: no needless rebuilds
-            with open(path, "w") as f:
-                f.write(text)
+        write_if_changed(path, text)
 
 
 if __name__ == "__main__":

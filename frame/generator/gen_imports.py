@@ -15,7 +15,7 @@ import argparse
 import os
 import sys
 
-from cffi import FFI
+from cffi_decls import DeclarationError, read
 
 
 def main():
@@ -28,14 +28,14 @@ def main():
     ap.add_argument("--library", action="append", required=True,
                     help="[PREFIX:]DLL=DEF: where names go and the list to write")
     args = ap.parse_args()
-    ffi = FFI()
-    with open(args.cdef) as f:
-        ffi.cdef(f.read())
-    functions = {key.split(" ", 1)[1] for key in ffi._parser._declarations
-                 if key.startswith("function ")}
+    try:
+        decls = read(args.cdef)
+    except DeclarationError as error:
+        sys.exit(str(error))
+    functions = set(decls.functions)
     unknown = sorted(set(args.own) - functions)
     if unknown:
-        sys.exit("--own names undeclared functions: %s" % ", ".join(unknown))
+        sys.exit(str(decls.error(", ".join(unknown), "named by --own but not declared")))
     names = sorted((functions - set(args.own)) | set(args.extra))
 
     libraries, default = [], None
@@ -56,14 +56,9 @@ def main():
             ["; Generated from %s; do not edit." % os.path.basename(args.cdef),
              "LIBRARY %s" % dll, "EXPORTS"] +
             ["    %s" % n for n in lib_names]) + "\n"
-        old = None
-        if os.path.exists(def_file):
-            with open(def_file) as f:
-                old = f.read()
-        if old != text:
-            os.makedirs(os.path.dirname(os.path.abspath(def_file)), exist_ok=True)
-            with open(def_file, "w") as f:
-                f.write(text)
+        os.makedirs(os.path.dirname(os.path.abspath(def_file)), exist_ok=True)
+        with open(def_file, "w") as f:
+            f.write(text)
 
 
 if __name__ == "__main__":

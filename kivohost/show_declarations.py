@@ -1,21 +1,21 @@
 #!/usr/bin/python3
 """Print the declarations of built modules as the host sees them.
 
-Each module is loaded through the host path (see kivohost.py) and its
+Each module is loaded through the host path (see kivohost) and its
 declarations are reconstructed from the type context alone: type names,
 structs and unions with their fields, integer constants with their values and
 function prototypes, in C syntax.
 
-usage: show_declarations.py [MODULE_FILE | MODULE_NAME]...
-With no argument, every module found in the build's lib folder is listed.
+usage: python3 -m kivohost.show_declarations [MODULE_FILE | MODULE_NAME]...
+With no argument, every module of the build (build/, or $KIVO_BUILD_DIR) is
+listed.
 """
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+if not __package__:     # run as a file rather than with -m
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import kivohost  # noqa: E402
-
-MODULE_NAMES = ("_samplekit", "tclbridge")
 
 
 def declare(ct, declarator, names=None):
@@ -166,9 +166,10 @@ def host_listing(module):
 
 
 def main(argv):
-    targets = argv or [n for n in MODULE_NAMES if kivohost.find_module(n)]
+    targets = argv or [n for n in sorted(kivohost.built_modules())
+                       if kivohost.find_module(n)]
     for target in targets:
-        if os.path.sep in target or target.endswith(".so"):
+        if os.path.sep in target or os.path.isfile(target):
             path = target
             name = os.path.basename(target).split(".", 1)[0]
         else:
