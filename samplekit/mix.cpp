@@ -9,6 +9,7 @@
 // such block go through the plain form.
 #include <emmintrin.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -49,13 +50,27 @@ __m128i widen24(__m128i v) {
     return _mm_srai_epi32(_mm_or_si128(first, second), 8);
 }
 
+// The low three bytes of each pair of 32-bit lanes packed into bytes 0-5 of
+// its half; bytes 6 and 7 of each half are zero.
+__m128i narrow24_halves(__m128i r) {
+    const __m128i first = _mm_and_si128(r, set_halves(0xFFFFFFu));
+    const __m128i second = _mm_and_si128(_mm_srli_epi64(r, 8), set_halves(0xFFFFFF000000u));
+    return _mm_or_si128(first, second);
+}
+
 // Inverse of widen24: the low three bytes of four 32-bit lanes packed into
 // bytes 0-11, bytes 12-15 zero.
 __m128i narrow24(__m128i r) {
-    const __m128i first = _mm_and_si128(r, set_halves(0xFFFFFFu));
-    const __m128i second = _mm_and_si128(_mm_srli_epi64(r, 8), set_halves(0xFFFFFF000000u));
-    const __m128i w = _mm_or_si128(first, second);   // six bytes per half
+    const __m128i w = narrow24_halves(r);
     return _mm_or_si128(_mm_move_epi64(w), _mm_slli_si128(_mm_srli_si128(w, 8), 6));
+}
+
+// Stores the 12 bytes of narrow24(r) as two 8-byte stores, at p and p + 6:
+// bytes p + 12 and p + 13 receive zeros, for a later store to overwrite.
+void store_12_bytes_spilling_2(unsigned char *p, __m128i r) {
+    const __m128d w = _mm_castsi128_pd(narrow24_halves(r));
+    _mm_storel_pd(reinterpret_cast<double *>(p), w);
+    _mm_storeh_pd(reinterpret_cast<double *>(p + 6), w);
 }
 
 // Stores bytes 0-11 of v.
@@ -128,17 +143,28 @@ std::size_t add_blocks(unsigned char *out, const unsigned char *a,
 // maximum keep a NaN product (their second operand wins when one is NaN);
 // products below min + 1 are raised to min + 1 and then lowered by exactly 1,
 // giving min; the conversion truncates and turns a NaN into INT32_MIN.
+//
+// A gain with |gain| * 2^(8W-1) <= max cannot carry any sample of width W
+// past either limit (the product's rounding is monotonic and max is a
+// double), so for such a gain, the usual case, the clamp is left out: the
+// result is the same product truncated.
+template <int W>
+bool needs_clamp(double gain) {
+    return !(std::fabs(gain) * -static_cast<double>(sample_min[W]) <= sample_max[W]);
+}
+
+template <int W, bool ClampLeft, bool ClampRight>
 struct StereoGains {
     __m128d left, right, max, min_plus_one, minus_one;
 
-    template <int W>
-    static StereoGains at(double lgain, double rgain) {
-        return {_mm_set1_pd(lgain), _mm_set1_pd(rgain), _mm_set1_pd(sample_max[W]),
-                _mm_set1_pd(sample_min[W] + 1.0), _mm_set1_pd(-1.0)};
-    }
+    StereoGains(double lgain, double rgain)
+        : left(_mm_set1_pd(lgain)), right(_mm_set1_pd(rgain)), max(_mm_set1_pd(sample_max[W])),
+          min_plus_one(_mm_set1_pd(sample_min[W] + 1.0)), minus_one(_mm_set1_pd(-1.0)) {}
 
+    template <bool Clamp>
     __m128i scale(__m128d v, __m128d gain) const {
         const __m128d p = _mm_mul_pd(v, gain);
+        if constexpr (!Clamp) return _mm_cvttpd_epi32(p);
         const __m128d lowered = _mm_and_pd(_mm_cmplt_pd(p, min_plus_one), minus_one);
         const __m128d y = _mm_max_pd(min_plus_one, _mm_min_pd(max, p));
         return _mm_cvttpd_epi32(_mm_add_pd(y, lowered));
@@ -146,7 +172,7 @@ struct StereoGains {
 
     // Left and right results of two samples as (l0, r0, l1, r1).
     __m128i pair(__m128d v) const {
-        return _mm_unpacklo_epi32(scale(v, left), scale(v, right));
+        return _mm_unpacklo_epi32(scale<ClampLeft>(v, left), scale<ClampRight>(v, right));
     }
 
     // Of four native samples in 32-bit lanes: (l0, r0, l1, r1) and
@@ -159,9 +185,10 @@ struct StereoGains {
 
 // Expands the whole blocks of W-byte samples in [0, end) that can be loaded
 // without reading past end; returns the offset of the first sample left.
-template <int W>
+template <int W, bool ClampLeft, bool ClampRight>
 std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
-                            const StereoGains &g) {
+                            double lgain, double rgain) {
+    const StereoGains<W, ClampLeft, ClampRight> g(lgain, rgain);
     std::size_t i = 0;
     __m128i r0, r1;
     if constexpr (W == 1) {
@@ -183,10 +210,13 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
                         _mm_packs_epi32(low_bits_signed<2>(r0), low_bits_signed<2>(r1)));
         }
     } else if constexpr (W == 3) {
+        // 24 output bytes per block and 2 more that the next store or the
+        // tail overwrites: the output does not overlap the input, and
+        // 2 * i + 26 <= 2 * end keeps them inside it.
         for (; end - i >= 16; i += 12) {
             g.expand(widen24(load_bytes(in + i)), r0, r1);
-            store_12_bytes(out + 2 * i, narrow24(r0));
-            store_12_bytes(out + 2 * i + 12, narrow24(r1));
+            store_12_bytes_spilling_2(out + 2 * i, r0);
+            store_12_bytes_spilling_2(out + 2 * i + 12, r1);
         }
     } else {
         for (; end - i >= 16; i += 16) {
@@ -196,6 +226,17 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
         }
     }
     return i;
+}
+
+template <int W>
+std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
+                            double lgain, double rgain) {
+    const bool left = needs_clamp<W>(lgain);
+    const bool right = needs_clamp<W>(rgain);
+    if (left && right) return tostereo_blocks<W, true, true>(out, in, end, lgain, rgain);
+    if (left) return tostereo_blocks<W, true, false>(out, in, end, lgain, rgain);
+    if (right) return tostereo_blocks<W, false, true>(out, in, end, lgain, rgain);
+    return tostereo_blocks<W, false, false>(out, in, end, lgain, rgain);
 }
 
 }  // namespace
@@ -232,8 +273,8 @@ extern "C" void tostereo(char *out, char *frag, std::size_t len, int width,
         constexpr int W = decltype(w)::value;
         constexpr std::size_t step = W;
         const std::size_t end = len / step * step;
-        const StereoGains gains = StereoGains::at<W>(lgain, rgain);
-        for (std::size_t i = tostereo_blocks<W>(dst, src, end, gains); i < end; i += step)
+        for (std::size_t i = tostereo_blocks<W>(dst, src, end, lgain, rgain); i < end;
+             i += step)
             samplekit::stereo_sample<W>(dst + 2 * i, src + i, lgain, rgain);
     });
 }

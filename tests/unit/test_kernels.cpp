@@ -65,7 +65,10 @@ TEST(Kernels, AddMatchesReferenceWithAnyAliasing) {
 
 TEST(Kernels, TostereoMatchesReferenceForAnyGain) {
     const double inf = std::numeric_limits<double>::infinity();
+    // Gains at and just past the largest that no sample of widths 1 and 2
+    // can saturate: 127/128 and 32767/32768.
     const double gains[] = {0.0, -0.0, 1.0, -1.0, 0.7, -1.3, 0.999, 2.0, 1e-300,
+                            0.9921875, -0.99219, 0.999969482421875, 0.99997,
                             1e300, -1e300, inf, -inf, std::nan("")};
     for (int width : kWidths)
         for (std::size_t len = 0; len <= kMaxLen; ++len)
