@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "sample_layout.h"
 
@@ -54,6 +55,20 @@ inline int final_phase(int phase, std::size_t nframes, int rate_in, int rate_out
 }
 
 
+// The filter weights after reduction by their gcd. Weight_prev 0 makes the
+// filter a plain copy and weight_new 0 freezes it; both are exact shortcuts of
+// the general formula, which then divides by 1.
+enum class Filter { copy, hold, blend };
+
+// Calls f(std::integral_constant<Filter, M>{}) for the filter M of the
+// reduced weights, so that each is compiled on its own.
+template <typename F>
+inline int with_filter(int weight_new, int weight_prev, F &&f) {
+    if (weight_prev == 0) return f(std::integral_constant<Filter, Filter::copy>{});
+    if (weight_new == 0) return f(std::integral_constant<Filter, Filter::hold>{});
+    return f(std::integral_constant<Filter, Filter::blend>{});
+}
+
 // One ratecv call around a converter of whole frames. Arguments that break
 // the caller's guarantees in a way that arithmetic or memory depends on (a
 // width below 1, negative channels, a rate below 1, a negative weight or both
@@ -62,9 +77,10 @@ inline int final_phase(int phase, std::size_t nframes, int rate_in, int rate_out
 // above 4 reads and writes no samples and leaves the arrays alone, yet
 // advances the phase and counts width bytes per sample.
 //
-// convert(width_tag, out, frag, nframes, channels, rate_in', rate_out',
-// phase, previous, current, weight_new', weight_prev') runs both stages over
-// the whole input with reduced rates and weights and returns the final phase.
+// convert(width_tag, filter_tag, out, frag, nframes, channels, rate_in',
+// rate_out', phase, previous, current, weight_new', weight_prev') runs both
+// stages over the whole input with reduced rates and weights and returns the
+// final phase.
 template <typename Convert>
 inline int ratecv_call(char *out, char *frag, std::size_t nframes, int width,
                        int channels, int rate_in, int rate_out, int *phase,
@@ -91,8 +107,10 @@ inline int ratecv_call(char *out, char *frag, std::size_t nframes, int width,
     const auto *src = reinterpret_cast<const unsigned char *>(frag);
     int d = 0;
     const bool converted = channels != 0 && dispatch_width(width, [&](auto w) {
-        d = convert(w, dst, src, nframes, channels, rate_in, rate_out, start,
-                    previous, current, weight_new, weight_prev);
+        d = with_filter(weight_new, weight_prev, [&](auto mode) {
+            return convert(w, mode, dst, src, nframes, channels, rate_in, rate_out, start,
+                           previous, current, weight_new, weight_prev);
+        });
     });
     // Without samples to touch the loops would only count; the phase they
     // would reach follows directly, however many frames nframes claims.

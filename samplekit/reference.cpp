@@ -17,11 +17,6 @@ namespace {
 
 using samplekit::truncate_to_int32;
 
-// The filter weights after reduction by their gcd. Weight_prev 0 makes the
-// filter a plain copy and weight_new 0 freezes it; both are exact shortcuts of
-// the general formula, which then divides by 1.
-enum class Filter { copy, hold, blend };
-
 // Runs the two stages until the input is used up; returns the final phase.
 template <int Width, Filter Mode>
 int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
@@ -62,20 +57,6 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
             d -= rate_in;   // d >= 0 here, so this cannot overflow
         }
     }
-}
-
-template <int Width>
-int convert_width(unsigned char *out, const unsigned char *frag, std::size_t n,
-                  int channels, int rate_in, int rate_out, int d, int *previous,
-                  int *current, int weight_new, int weight_prev) {
-    if (weight_prev == 0)
-        return convert<Width, Filter::copy>(out, frag, n, channels, rate_in, rate_out, d,
-                                            previous, current, weight_new, weight_prev);
-    if (weight_new == 0)
-        return convert<Width, Filter::hold>(out, frag, n, channels, rate_in, rate_out, d,
-                                            previous, current, weight_new, weight_prev);
-    return convert<Width, Filter::blend>(out, frag, n, channels, rate_in, rate_out, d,
-                                         previous, current, weight_new, weight_prev);
 }
 
 }  // namespace
@@ -149,8 +130,8 @@ int ratecv(char *out, char *frag, std::size_t nframes, int width, int channels,
            int weight_new, int weight_prev) {
     return ratecv_call(out, frag, nframes, width, channels, rate_in, rate_out, phase,
                        previous, current, weight_new, weight_prev,
-                       [](auto w, auto &&...args) {
-                           return convert_width<decltype(w)::value>(args...);
+                       [](auto w, auto mode, auto &&...args) {
+                           return convert<decltype(w)::value, decltype(mode)::value>(args...);
                        });
 }
 
