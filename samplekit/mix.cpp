@@ -20,7 +20,6 @@
 
 namespace {
 
-using samplekit::dispatch_width;
 using samplekit::sample_max;
 using samplekit::sample_min;
 
@@ -247,15 +246,8 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
 // before that position is written.
 extern "C" void add(char *out, char *frag1, char *frag2, std::size_t len,
                     int width) {
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *a = reinterpret_cast<const unsigned char *>(frag1);
-    const auto *b = reinterpret_cast<const unsigned char *>(frag2);
-    dispatch_width(width, [&](auto w) {
-        constexpr int W = decltype(w)::value;
-        constexpr std::size_t step = W;
-        const std::size_t end = len / step * step;
-        for (std::size_t i = add_blocks<W>(dst, a, b, end); i < end; i += step)
-            samplekit::add_sample<W>(dst + i, a + i, b + i);
+    samplekit::add_fragments(out, frag1, frag2, len, width, [](auto w, auto &&...args) {
+        return add_blocks<decltype(w)::value>(args...);
     });
 }
 
@@ -267,14 +259,9 @@ extern "C" void add(char *out, char *frag1, char *frag2, std::size_t len,
 // INT32_MIN at width 4, the same on every target.
 extern "C" void tostereo(char *out, char *frag, std::size_t len, int width,
                          double lgain, double rgain) {
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *src = reinterpret_cast<const unsigned char *>(frag);
-    dispatch_width(width, [&](auto w) {
-        constexpr int W = decltype(w)::value;
-        constexpr std::size_t step = W;
-        const std::size_t end = len / step * step;
-        for (std::size_t i = tostereo_blocks<W>(dst, src, end, lgain, rgain); i < end;
-             i += step)
-            samplekit::stereo_sample<W>(dst + 2 * i, src + i, lgain, rgain);
-    });
+    samplekit::tostereo_fragment(out, frag, len, width, lgain, rgain,
+                                 [=](auto w, auto &&...args) {
+                                     return tostereo_blocks<decltype(w)::value>(args..., lgain,
+                                                                                rgain);
+                                 });
 }

@@ -2,6 +2,7 @@
 // width's limits: the plain forms, and the tails of the vector kernels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "sample_layout.h"
@@ -48,6 +49,38 @@ inline void stereo_sample(unsigned char *out, const unsigned char *in,
     const double v = load_native<W>(in);
     store_native<W>(out, clamp_to_range(v * lgain, min, max));
     store_native<W>(out + W, clamp_to_range(v * rgain, min, max));
+}
+
+// add over the whole samples of len: blocks(width_tag, out, a, b, end) does
+// what it can from the start and returns the offset where it stopped; the
+// rest goes one sample at a time. A tail of len shorter than one sample is
+// neither read nor written, and a width outside 1 to 4 stores nothing.
+template <typename Blocks>
+inline void add_fragments(char *out, char *frag1, char *frag2, std::size_t len, int width,
+                          Blocks &&blocks) {
+    auto *dst = reinterpret_cast<unsigned char *>(out);
+    const auto *a = reinterpret_cast<const unsigned char *>(frag1);
+    const auto *b = reinterpret_cast<const unsigned char *>(frag2);
+    dispatch_width(width, [&](auto w) {
+        constexpr int W = decltype(w)::value;
+        const std::size_t end = len / W * W;
+        for (std::size_t i = blocks(w, dst, a, b, end); i < end; i += W)
+            add_sample<W>(dst + i, a + i, b + i);
+    });
+}
+
+// tostereo over the whole samples of len, in the same way.
+template <typename Blocks>
+inline void tostereo_fragment(char *out, char *frag, std::size_t len, int width,
+                              double lgain, double rgain, Blocks &&blocks) {
+    auto *dst = reinterpret_cast<unsigned char *>(out);
+    const auto *src = reinterpret_cast<const unsigned char *>(frag);
+    dispatch_width(width, [&](auto w) {
+        constexpr int W = decltype(w)::value;
+        const std::size_t end = len / W * W;
+        for (std::size_t i = blocks(w, dst, src, end); i < end; i += W)
+            stereo_sample<W>(dst + 2 * i, src + i, lgain, rgain);
+    });
 }
 
 }  // namespace samplekit

@@ -62,28 +62,13 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
 }  // namespace
 
 void add(char *out, char *frag1, char *frag2, std::size_t len, int width) {
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *a = reinterpret_cast<const unsigned char *>(frag1);
-    const auto *b = reinterpret_cast<const unsigned char *>(frag2);
-    dispatch_width(width, [&](auto w) {
-        constexpr int W = decltype(w)::value;
-        constexpr std::size_t step = W;
-        const std::size_t end = len / step * step;
-        for (std::size_t i = 0; i < end; i += step) add_sample<W>(dst + i, a + i, b + i);
-    });
+    add_fragments(out, frag1, frag2, len, width, [](auto &&...) { return std::size_t{0}; });
 }
 
 void tostereo(char *out, char *frag, std::size_t len, int width, double lgain,
               double rgain) {
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *src = reinterpret_cast<const unsigned char *>(frag);
-    dispatch_width(width, [&](auto w) {
-        constexpr int W = decltype(w)::value;
-        constexpr std::size_t step = W;
-        const std::size_t end = len / step * step;
-        for (std::size_t i = 0; i < end; i += step)
-            stereo_sample<W>(dst + 2 * i, src + i, lgain, rgain);
-    });
+    tostereo_fragment(out, frag, len, width, lgain, rgain,
+                      [](auto &&...) { return std::size_t{0}; });
 }
 
 void lin2adcpm(unsigned char *output, unsigned char *input, std::size_t len,
