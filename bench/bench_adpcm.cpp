@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bench_common.h"
+#include "reference.h"
 #include "samplekit_decls.h"
 
 namespace {
@@ -26,31 +27,44 @@ std::vector<unsigned char> tone() {
     return b;
 }
 
-void BM_lin2adcpm(benchmark::State &state, std::vector<unsigned char> in) {
+using Coder = void(unsigned char *, unsigned char *, std::size_t, std::size_t, int *);
+
+template <Coder Encode>
+void encode(benchmark::State &state, const std::vector<unsigned char> &in_bytes) {
+    auto in = in_bytes;
     std::vector<unsigned char> out(kBytes / 4);
     int coder[2] = {0, 0};
     for (auto _ : state) {
-        lin2adcpm(out.data(), in.data(), kBytes, 2, coder);
+        Encode(out.data(), in.data(), kBytes, 2, coder);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     per_sample(state, kBytes / 2, kBytes);
 }
+void BM_lin2adcpm(benchmark::State &state, std::vector<unsigned char> in) {
+    encode<lin2adcpm>(state, in);
+}
+void BM_lin2adcpm_reference(benchmark::State &state, std::vector<unsigned char> in) {
+    encode<samplekit::reference::lin2adcpm>(state, in);
+}
 BENCHMARK_CAPTURE(BM_lin2adcpm, noise, random_bytes(kBytes));
 BENCHMARK_CAPTURE(BM_lin2adcpm, tone, tone());
+BENCHMARK_CAPTURE(BM_lin2adcpm_reference, noise, random_bytes(kBytes));
 
 // 64 KiB of codes: two samples per byte, 256 KiB of output.
+template <Coder Decode = adcpm2lin>
 void BM_adcpm2lin(benchmark::State &state) {
     auto in = random_bytes(kBytes);
     std::vector<unsigned char> out(kBytes * 4);
     int coder[2] = {0, 0};
     for (auto _ : state) {
-        adcpm2lin(out.data(), in.data(), kBytes, 2, coder);
+        Decode(out.data(), in.data(), kBytes, 2, coder);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     per_sample(state, kBytes * 2, kBytes);
 }
-BENCHMARK(BM_adcpm2lin);
+BENCHMARK(BM_adcpm2lin<>)->Name("BM_adcpm2lin");
+BENCHMARK(BM_adcpm2lin<samplekit::reference::adcpm2lin>)->Name("BM_adcpm2lin_reference");
 
 }  // namespace

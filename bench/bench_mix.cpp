@@ -1,9 +1,11 @@
-// Throughput of add and tostereo at every width over 64 KiB fragments. The
+// Throughput of add and tostereo at every width over 64 KiB fragments, and
+// of their plain scalar forms (the _reference lines). The
 // byte rate counts the len bytes of one input fragment per call (for add,
 // each of its two inputs is that long; tostereo writes twice as much).
 //
 //   build/bin/bench_samplekit --benchmark_filter='add|tostereo|memcpy'
 #include "bench_common.h"
+#include "reference.h"
 #include "samplekit_decls.h"
 
 namespace {
@@ -20,13 +22,16 @@ constexpr std::size_t kSamples = kBytes / static_cast<std::size_t>(Width);
 template <int Width>
 constexpr std::size_t kLen = kSamples<Width> * static_cast<std::size_t>(Width);
 
-template <int Width>
+using AddRoutine = void(char *, char *, char *, std::size_t, int);
+using TostereoRoutine = void(char *, char *, std::size_t, int, double, double);
+
+template <int Width, AddRoutine Add = add>
 void BM_add(benchmark::State &state) {
     auto a = random_bytes(kBytes, 1);
     auto b = random_bytes(kBytes, 2);
     std::vector<unsigned char> out(kBytes);
     for (auto _ : state) {
-        add(chars(out), chars(a), chars(b), kLen<Width>, Width);
+        Add(chars(out), chars(a), chars(b), kLen<Width>, Width);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -36,6 +41,10 @@ BENCHMARK(BM_add<1>)->Name("BM_add/width:1");
 BENCHMARK(BM_add<2>)->Name("BM_add/width:2");
 BENCHMARK(BM_add<3>)->Name("BM_add/width:3");
 BENCHMARK(BM_add<4>)->Name("BM_add/width:4");
+BENCHMARK(BM_add<1, samplekit::reference::add>)->Name("BM_add_reference/width:1");
+BENCHMARK(BM_add<2, samplekit::reference::add>)->Name("BM_add_reference/width:2");
+BENCHMARK(BM_add<3, samplekit::reference::add>)->Name("BM_add_reference/width:3");
+BENCHMARK(BM_add<4, samplekit::reference::add>)->Name("BM_add_reference/width:4");
 
 // The output is the first input; each call mixes into the previous result.
 template <int Width>
@@ -51,12 +60,12 @@ void BM_add_in_place(benchmark::State &state) {
 }
 BENCHMARK(BM_add_in_place<2>)->Name("BM_add_in_place/width:2");
 
-template <int Width>
+template <int Width, TostereoRoutine Tostereo = tostereo>
 void BM_tostereo(benchmark::State &state) {
     auto in = random_bytes(kBytes);
     std::vector<unsigned char> out(2 * kBytes);
     for (auto _ : state) {
-        tostereo(chars(out), chars(in), kLen<Width>, Width, 0.8, -0.6);
+        Tostereo(chars(out), chars(in), kLen<Width>, Width, 0.8, -0.6);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -66,5 +75,9 @@ BENCHMARK(BM_tostereo<1>)->Name("BM_tostereo/width:1");
 BENCHMARK(BM_tostereo<2>)->Name("BM_tostereo/width:2");
 BENCHMARK(BM_tostereo<3>)->Name("BM_tostereo/width:3");
 BENCHMARK(BM_tostereo<4>)->Name("BM_tostereo/width:4");
+BENCHMARK(BM_tostereo<1, samplekit::reference::tostereo>)->Name("BM_tostereo_reference/width:1");
+BENCHMARK(BM_tostereo<2, samplekit::reference::tostereo>)->Name("BM_tostereo_reference/width:2");
+BENCHMARK(BM_tostereo<3, samplekit::reference::tostereo>)->Name("BM_tostereo_reference/width:3");
+BENCHMARK(BM_tostereo<4, samplekit::reference::tostereo>)->Name("BM_tostereo_reference/width:4");
 
 }  // namespace

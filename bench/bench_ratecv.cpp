@@ -8,6 +8,7 @@
 
 #include "bench_common.h"
 #include "ratecv.h"
+#include "reference.h"
 #include "samplekit_decls.h"
 
 namespace {
@@ -15,7 +16,11 @@ namespace {
 constexpr int kWidth = 2;
 constexpr int kChannels = 2;
 
-void BM_ratecv(benchmark::State &state) {
+using Converter = int(char *, char *, std::size_t, int, int, int, int, int *, int *, int *,
+                     int, int);
+
+template <Converter Convert>
+void convert(benchmark::State &state) {
     const int rate_in = static_cast<int>(state.range(0));
     const int rate_out = static_cast<int>(state.range(1));
     const int weight_prev = static_cast<int>(state.range(2));
@@ -28,7 +33,7 @@ void BM_ratecv(benchmark::State &state) {
     for (auto _ : state) {
         int phase = start_phase;
         int previous[kChannels] = {}, current[kChannels] = {};
-        const int written = ratecv(reinterpret_cast<char *>(out.data()),
+        const int written = Convert(reinterpret_cast<char *>(out.data()),
                                    reinterpret_cast<char *>(in.data()), nframes, kWidth,
                                    kChannels, rate_in, rate_out, &phase, previous,
                                    current, 1, weight_prev);
@@ -41,6 +46,15 @@ void BM_ratecv(benchmark::State &state) {
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(in.size()));
 }
+void BM_ratecv(benchmark::State &state) { convert<ratecv>(state); }
+void BM_ratecv_reference(benchmark::State &state) {
+    convert<samplekit::reference::ratecv>(state);
+}
+
+BENCHMARK(BM_ratecv_reference)
+    ->ArgNames({"in", "out", "weight_prev"})
+    ->Args({44100, 48000, 0})
+    ->Args({44100, 48000, 1});
 BENCHMARK(BM_ratecv)
     ->ArgNames({"in", "out", "weight_prev"})
     ->Args({44100, 48000, 0})

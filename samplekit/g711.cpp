@@ -49,12 +49,9 @@ constexpr std::array<std::int16_t, 256> make_alaw_decode_table() {
 constexpr auto ulaw_decode_table = make_ulaw_decode_table();
 constexpr auto alaw_decode_table = make_alaw_decode_table();
 
-}  // namespace
-
-// The sign is folded in without branches (the sign of audio is close to a
-// coin toss, which a branch predictor cannot learn): negative is all ones.
-
-extern "C" unsigned char st_14linear2ulaw(PyInt16 sample) {
+// The encoders by their rule. The sign is folded in without branches:
+// negative is all ones.
+constexpr unsigned char ulaw_of(int sample) {
     int v = sample >> 2;   // arithmetic: -1 stays -1
     const int negative = v >> 31;
     v = (v ^ negative) - negative;   // magnitude
@@ -66,7 +63,7 @@ extern "C" unsigned char st_14linear2ulaw(PyInt16 sample) {
         ((segment << 4) | ((v >> (segment + 1)) & 0x0F)) ^ mask);
 }
 
-extern "C" unsigned char st_linear2alaw(PyInt16 sample) {
+constexpr unsigned char alaw_of(int sample) {
     int v = sample >> 3;
     const int negative = v >> 31;
     v ^= negative;   // ones' complement of a negative value: 0..4095
@@ -74,6 +71,34 @@ extern "C" unsigned char st_linear2alaw(PyInt16 sample) {
     const int segment = alaw_segment(v);
     const int step = (segment < 2 ? v >> 1 : v >> segment) & 0x0F;
     return static_cast<unsigned char>(((segment << 4) | step) ^ mask);
+}
+
+// The encoders ignore the low 2 (u-law) and 3 (A-law) bits of a sample, so
+// a table of 16384 and one of 8192 codes, indexed by the remaining bits as an
+// unsigned number, make each call one load.
+template <int Shift, unsigned char (*Encode)(int)>
+constexpr std::array<unsigned char, (65536 >> Shift)> make_encode_table() {
+    std::array<unsigned char, (65536 >> Shift)> table{};
+    for (int sample = -32768; sample < 32768; sample += 1 << Shift)
+        table[static_cast<unsigned>(sample + 32768) >> Shift] = Encode(sample);
+    return table;
+}
+
+constexpr auto ulaw_encode_table = make_encode_table<2, ulaw_of>();
+constexpr auto alaw_encode_table = make_encode_table<3, alaw_of>();
+
+unsigned encode_index(PyInt16 sample, int shift) {
+    return static_cast<unsigned>(sample + 32768) >> shift;
+}
+
+}  // namespace
+
+extern "C" unsigned char st_14linear2ulaw(PyInt16 sample) {
+    return ulaw_encode_table[encode_index(sample, 2)];
+}
+
+extern "C" unsigned char st_linear2alaw(PyInt16 sample) {
+    return alaw_encode_table[encode_index(sample, 3)];
 }
 
 extern "C" PyInt16 st_ulaw2linear16(unsigned char code) {

@@ -1,40 +1,241 @@
 // Mixing of two fragments and expansion of a mono fragment to stereo, both
 // on the native scale and saturating every result at the width's limits.
+//
+// Both are vectorised with SSE2 at every width: several samples are widened
+// into 32-bit lanes (or kept in 8- and 16-bit lanes where the instruction set
+// saturates them itself), computed with the same arithmetic as the plain form
+// in mix_sample.h, and narrowed back. A block is only loaded where all the
+// bytes it reads lie inside the caller's buffer; the samples after the last
+// such block go through the plain form.
+#include <emmintrin.h>
+
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+#include "mix_sample.h"
 #include "sample_layout.h"
 #include "samplekit_decls.h"
 
 namespace {
 
-using samplekit::clamp_to_range;
-using samplekit::dispatch_width;
-using samplekit::load_native;
 using samplekit::sample_max;
 using samplekit::sample_min;
-using samplekit::store_native;
 
-// Sum of two native samples of width W, saturated to the width's limits.
+__m128i load_bytes(const unsigned char *p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+__m128i load_8_bytes(const unsigned char *p) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+}
+void store_bytes(unsigned char *p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
+}
+
+__m128i set_halves(std::uint64_t bits) {
+    return _mm_set1_epi64x(static_cast<long long>(bits));
+}
+
+// Four 24-bit samples in bytes 0-11 of v to their native values in 32-bit
+// lanes. Samples 2 and 3 move to the upper half; in each half the first
+// sample goes to bits 8-31 and the second to bits 40-63, and the arithmetic
+// shift sign-extends both.
+__m128i widen24(__m128i v) {
+    const __m128i w = _mm_unpacklo_epi64(v, _mm_srli_si128(v, 6));
+    const __m128i first = _mm_and_si128(_mm_slli_epi64(w, 8), set_halves(0xFFFFFF00u));
+    const __m128i second =
+        _mm_and_si128(_mm_slli_epi64(w, 16), set_halves(0xFFFFFF0000000000u));
+    return _mm_srai_epi32(_mm_or_si128(first, second), 8);
+}
+
+// The low three bytes of each pair of 32-bit lanes packed into bytes 0-5 of
+// its half; bytes 6 and 7 of each half are zero.
+__m128i narrow24_halves(__m128i r) {
+    const __m128i first = _mm_and_si128(r, set_halves(0xFFFFFFu));
+    const __m128i second = _mm_and_si128(_mm_srli_epi64(r, 8), set_halves(0xFFFFFF000000u));
+    return _mm_or_si128(first, second);
+}
+
+// Inverse of widen24: the low three bytes of four 32-bit lanes packed into
+// bytes 0-11, bytes 12-15 zero.
+__m128i narrow24(__m128i r) {
+    const __m128i w = narrow24_halves(r);
+    return _mm_or_si128(_mm_move_epi64(w), _mm_slli_si128(_mm_srli_si128(w, 8), 6));
+}
+
+// Stores the 12 bytes of narrow24(r) as two 8-byte stores, at p and p + 6:
+// bytes p + 12 and p + 13 receive zeros, for a later store to overwrite.
+void store_12_bytes_spilling_2(unsigned char *p, __m128i r) {
+    const __m128d w = _mm_castsi128_pd(narrow24_halves(r));
+    _mm_storel_pd(reinterpret_cast<double *>(p), w);
+    _mm_storeh_pd(reinterpret_cast<double *>(p + 6), w);
+}
+
+// Stores bytes 0-11 of v.
+void store_12_bytes(unsigned char *p, __m128i v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
+    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+    std::memcpy(p + 8, &high, 4);
+}
+
+// Lanes sign-extended from their low 8 * W bits (W of 1 or 2), so that the
+// saturating packs keep exactly those bits.
 template <int W>
-inline std::int32_t saturated_sum(std::int32_t x, std::int32_t y) {
-    constexpr std::int32_t min = sample_min[W];
-    constexpr std::int32_t max = sample_max[W];
-    if constexpr (W < 4) {
-        // |x + y| <= 2^24: no overflow in 32 bits.
-        std::int32_t s = x + y;
-        if (s > max) s = max;
-        else if (s < min) s = min;
-        return s;
+__m128i low_bits_signed(__m128i v) {
+    constexpr int shift = 32 - 8 * W;
+    return _mm_srai_epi32(_mm_slli_epi32(v, shift), shift);
+}
+
+// --- add ------------------------------------------------------------------------
+
+// x + y in 32-bit lanes, saturated: an overflow shows as a sum whose sign
+// differs from both addends', and then the limit has the sign of x.
+__m128i saturated_sum32(__m128i x, __m128i y) {
+    const __m128i s = _mm_add_epi32(x, y);
+    const __m128i overflow =
+        _mm_srai_epi32(_mm_and_si128(_mm_xor_si128(s, x), _mm_xor_si128(s, y)), 31);
+    const __m128i limit = _mm_xor_si128(_mm_srai_epi32(x, 31), _mm_set1_epi32(INT32_MAX));
+    return _mm_or_si128(_mm_andnot_si128(overflow, s), _mm_and_si128(overflow, limit));
+}
+
+// Sums of two 24-bit values are at most 2^24 in magnitude, exact in float,
+// where one minimum and one maximum saturate them.
+__m128i saturated_sum24(__m128i x, __m128i y) {
+    __m128 s = _mm_cvtepi32_ps(_mm_add_epi32(x, y));
+    s = _mm_min_ps(_mm_max_ps(s, _mm_set1_ps(-8388608.0f)), _mm_set1_ps(8388607.0f));
+    return _mm_cvttps_epi32(s);
+}
+
+// Adds the whole blocks of W-byte samples in [0, end) that can be loaded
+// without reading past end; returns the offset of the first sample left.
+// Both inputs of a block are loaded before its output is stored, so out may
+// be either input.
+template <int W>
+std::size_t add_blocks(unsigned char *out, const unsigned char *a,
+                       const unsigned char *b, std::size_t end) {
+    std::size_t i = 0;
+    if constexpr (W == 3) {
+        // 4 samples from 16-byte loads of which 12 bytes are used.
+        for (; end - i >= 16; i += 12) {
+            const __m128i s = saturated_sum24(widen24(load_bytes(a + i)),
+                                              widen24(load_bytes(b + i)));
+            store_12_bytes(out + i, narrow24(s));
+        }
     } else {
-        // The 33-bit sum is exact in 64 bits. For whole numbers, "below
-        // min + 1 gives min" is "at most min gives min", so this matches
-        // clamp_to_range on the exact double sum bit for bit.
-        std::int64_t s = std::int64_t{x} + y;
-        if (s > max) s = max;
-        else if (s < min) s = min;
-        return static_cast<std::int32_t>(s);
+        for (; end - i >= 16; i += 16) {
+            const __m128i x = load_bytes(a + i);
+            const __m128i y = load_bytes(b + i);
+            __m128i s;
+            if constexpr (W == 1) s = _mm_adds_epi8(x, y);
+            else if constexpr (W == 2) s = _mm_adds_epi16(x, y);
+            else s = saturated_sum32(x, y);
+            store_bytes(out + i, s);
+        }
     }
+    return i;
+}
+
+// --- tostereo -------------------------------------------------------------------
+
+// The saturation of clamp_to_range for two products at once. The minimum and
+// maximum keep a NaN product (their second operand wins when one is NaN);
+// products below min + 1 are raised to min + 1 and then lowered by exactly 1,
+// giving min; the conversion truncates and turns a NaN into INT32_MIN.
+//
+// A gain with |gain| * 2^(8W-1) <= max cannot carry any sample of width W
+// past either limit (the product's rounding is monotonic and max is a
+// double), so for such a gain, the usual case, the clamp is left out: the
+// result is the same product truncated.
+template <int W>
+bool needs_clamp(double gain) {
+    return !(std::fabs(gain) * -static_cast<double>(sample_min[W]) <= sample_max[W]);
+}
+
+template <int W, bool ClampLeft, bool ClampRight>
+struct StereoGains {
+    __m128d left, right, max, min_plus_one, minus_one;
+
+    StereoGains(double lgain, double rgain)
+        : left(_mm_set1_pd(lgain)), right(_mm_set1_pd(rgain)), max(_mm_set1_pd(sample_max[W])),
+          min_plus_one(_mm_set1_pd(sample_min[W] + 1.0)), minus_one(_mm_set1_pd(-1.0)) {}
+
+    template <bool Clamp>
+    __m128i scale(__m128d v, __m128d gain) const {
+        const __m128d p = _mm_mul_pd(v, gain);
+        if constexpr (!Clamp) return _mm_cvttpd_epi32(p);
+        const __m128d lowered = _mm_and_pd(_mm_cmplt_pd(p, min_plus_one), minus_one);
+        const __m128d y = _mm_max_pd(min_plus_one, _mm_min_pd(max, p));
+        return _mm_cvttpd_epi32(_mm_add_pd(y, lowered));
+    }
+
+    // Left and right results of two samples as (l0, r0, l1, r1).
+    __m128i pair(__m128d v) const {
+        return _mm_unpacklo_epi32(scale<ClampLeft>(v, left), scale<ClampRight>(v, right));
+    }
+
+    // Of four native samples in 32-bit lanes: (l0, r0, l1, r1) and
+    // (l2, r2, l3, r3).
+    void expand(__m128i samples, __m128i &low, __m128i &high) const {
+        low = pair(_mm_cvtepi32_pd(samples));
+        high = pair(_mm_cvtepi32_pd(_mm_srli_si128(samples, 8)));
+    }
+};
+
+// Expands the whole blocks of W-byte samples in [0, end) that can be loaded
+// without reading past end; returns the offset of the first sample left.
+template <int W, bool ClampLeft, bool ClampRight>
+std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
+                            double lgain, double rgain) {
+    const StereoGains<W, ClampLeft, ClampRight> g(lgain, rgain);
+    std::size_t i = 0;
+    __m128i r0, r1;
+    if constexpr (W == 1) {
+        for (; end - i >= 8; i += 8) {
+            const __m128i x = load_8_bytes(in + i);
+            const __m128i bytes = _mm_unpacklo_epi8(x, x);
+            __m128i r2, r3;
+            g.expand(_mm_srai_epi32(_mm_unpacklo_epi16(bytes, bytes), 24), r0, r1);
+            g.expand(_mm_srai_epi32(_mm_unpackhi_epi16(bytes, bytes), 24), r2, r3);
+            const __m128i low = _mm_packs_epi32(low_bits_signed<1>(r0), low_bits_signed<1>(r1));
+            const __m128i high = _mm_packs_epi32(low_bits_signed<1>(r2), low_bits_signed<1>(r3));
+            store_bytes(out + 2 * i, _mm_packs_epi16(low, high));
+        }
+    } else if constexpr (W == 2) {
+        for (; end - i >= 8; i += 8) {
+            const __m128i x = load_8_bytes(in + i);
+            g.expand(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16), r0, r1);
+            store_bytes(out + 2 * i,
+                        _mm_packs_epi32(low_bits_signed<2>(r0), low_bits_signed<2>(r1)));
+        }
+    } else if constexpr (W == 3) {
+        // 24 output bytes per block and 2 more that the next store or the
+        // tail overwrites: the output does not overlap the input, and
+        // 2 * i + 26 <= 2 * end keeps them inside it.
+        for (; end - i >= 16; i += 12) {
+            g.expand(widen24(load_bytes(in + i)), r0, r1);
+            store_12_bytes_spilling_2(out + 2 * i, r0);
+            store_12_bytes_spilling_2(out + 2 * i + 12, r1);
+        }
+    } else {
+        for (; end - i >= 16; i += 16) {
+            g.expand(load_bytes(in + i), r0, r1);
+            store_bytes(out + 2 * i, r0);
+            store_bytes(out + 2 * i + 16, r1);
+        }
+    }
+    return i;
+}
+
+template <int W>
+std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
+                            double lgain, double rgain) {
+    const bool left = needs_clamp<W>(lgain);
+    const bool right = needs_clamp<W>(rgain);
+    if (left && right) return tostereo_blocks<W, true, true>(out, in, end, lgain, rgain);
+    if (left) return tostereo_blocks<W, true, false>(out, in, end, lgain, rgain);
+    if (right) return tostereo_blocks<W, false, true>(out, in, end, lgain, rgain);
+    return tostereo_blocks<W, false, false>(out, in, end, lgain, rgain);
 }
 
 }  // namespace
@@ -45,18 +246,8 @@ inline std::int32_t saturated_sum(std::int32_t x, std::int32_t y) {
 // before that position is written.
 extern "C" void add(char *out, char *frag1, char *frag2, std::size_t len,
                     int width) {
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *a = reinterpret_cast<const unsigned char *>(frag1);
-    const auto *b = reinterpret_cast<const unsigned char *>(frag2);
-    dispatch_width(width, [&](auto w) {
-        constexpr int W = decltype(w)::value;
-        constexpr std::size_t step = W;
-        const std::size_t end = len / step * step;
-        for (std::size_t i = 0; i < end; i += step) {
-            const std::int32_t x = load_native<W>(a + i);
-            const std::int32_t y = load_native<W>(b + i);
-            store_native<W>(dst + i, saturated_sum<W>(x, y));
-        }
+    samplekit::add_fragments(out, frag1, frag2, len, width, [](auto w, auto &&...args) {
+        return add_blocks<decltype(w)::value>(args...);
     });
 }
 
@@ -68,18 +259,9 @@ extern "C" void add(char *out, char *frag1, char *frag2, std::size_t len,
 // INT32_MIN at width 4, the same on every target.
 extern "C" void tostereo(char *out, char *frag, std::size_t len, int width,
                          double lgain, double rgain) {
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *src = reinterpret_cast<const unsigned char *>(frag);
-    dispatch_width(width, [&](auto w) {
-        constexpr int W = decltype(w)::value;
-        constexpr double min = sample_min[W];
-        constexpr double max = sample_max[W];
-        constexpr std::size_t step = W;
-        const std::size_t end = len / step * step;
-        for (std::size_t i = 0; i < end; i += step) {
-            const double v = load_native<W>(src + i);
-            store_native<W>(dst + 2 * i, clamp_to_range(v * lgain, min, max));
-            store_native<W>(dst + 2 * i + step, clamp_to_range(v * rgain, min, max));
-        }
-    });
+    samplekit::tostereo_fragment(out, frag, len, width, lgain, rgain,
+                                 [=](auto w, auto &&...args) {
+                                     return tostereo_blocks<decltype(w)::value>(args..., lgain,
+                                                                                rgain);
+                                 });
 }

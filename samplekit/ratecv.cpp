@@ -7,6 +7,14 @@
 // ticks, an output frame rate_in' ticks. The phase d says how far the next
 // output instant lies before the newest input frame; while it is negative
 // another input frame is read, while it is zero or positive a frame is written.
+//
+// Channels are computed two at a time in the lanes of SSE2 doubles, with the
+// operations of the plain form in the same order, so every lane rounds as
+// the plain form does. Mono and stereo streams keep their filter state in
+// registers for the whole call; other channel counts go through the caller's
+// arrays a pair of channels at a time.
+#include <emmintrin.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -16,127 +24,174 @@
 
 namespace {
 
-using samplekit::truncate_to_int32;
+using samplekit::Filter;
 
-// The filter weights after reduction by their gcd. Weight_prev 0 makes the
-// filter a plain copy and weight_new 0 freezes it; both are exact shortcuts of
-// the general formula, which then divides by 1.
-enum class Filter { copy, hold, blend };
+// The filter and interpolation constants of one call, in both lanes. When
+// the weights add up to a power of two (weights 1 and 1, say), dividing by
+// their sum and multiplying by its inverse give the same bits, and the
+// multiplication is much shorter in the filter's chain from frame to frame.
+struct Terms {
+    __m128d wn, wp, weight_sum, ticks, inverse_sum;
+    bool sum_is_power_of_two;
+
+    Terms(int weight_new, int weight_prev, int rate_out) {
+        const auto sum = static_cast<std::uint64_t>(weight_new) +
+                         static_cast<std::uint64_t>(weight_prev);
+        const double sum_d = static_cast<double>(weight_new) + weight_prev;
+        wn = _mm_set1_pd(weight_new);
+        wp = _mm_set1_pd(weight_prev);
+        weight_sum = _mm_set1_pd(sum_d);
+        ticks = _mm_set1_pd(rate_out);
+        inverse_sum = _mm_set1_pd(1.0 / sum_d);
+        sum_is_power_of_two = (sum & (sum - 1)) == 0;
+    }
+};
+
+// Truncation to int32 of values that are never NaN: above the range the
+// minimum gives INT32_MAX, below it the conversion's out-of-range result is
+// INT32_MIN, as truncate_to_int32 gives.
+__m128i truncate_lanes(__m128d v) {
+    return _mm_cvttpd_epi32(_mm_min_pd(v, _mm_set1_pd(2147483647.0)));
+}
+
+// The new filtered value of each lane from the sample x (32-bit scale) and
+// the lane's current value, which becomes the previous one.
+template <Filter Mode>
+__m128d filtered(__m128d x, __m128d current, const Terms &t) {
+    if constexpr (Mode == Filter::copy) {
+        return x;
+    } else if constexpr (Mode == Filter::hold) {
+        return current;
+    } else {
+        const __m128d sum = _mm_add_pd(_mm_mul_pd(t.wn, x), _mm_mul_pd(t.wp, current));
+        const __m128d v = t.sum_is_power_of_two ? _mm_mul_pd(sum, t.inverse_sum)
+                                                : _mm_div_pd(sum, t.weight_sum);
+        return _mm_cvtepi32_pd(truncate_lanes(v));
+    }
+}
+
+// Lanes channels (1 or 2) samples of width W at p, on the 32-bit scale.
+template <int W, int Lanes>
+__m128d load_lanes(const unsigned char *p) {
+    __m128i x = _mm_cvtsi32_si128(samplekit::load32<W>(p));
+    if constexpr (Lanes == 2)
+        x = _mm_unpacklo_epi32(x, _mm_cvtsi32_si128(samplekit::load32<W>(p + W)));
+    return _mm_cvtepi32_pd(x);
+}
+
+template <int W, int Lanes>
+void store_lanes(unsigned char *p, __m128i v) {
+    samplekit::store32<W>(p, _mm_cvtsi128_si32(v));
+    if constexpr (Lanes == 2) samplekit::store32<W>(p + W, _mm_cvtsi128_si32(_mm_srli_si128(v, 4)));
+}
+
+// Lanes ints of a carried array, and back.
+template <int Lanes>
+__m128d load_state(const int *p) {
+    __m128i x = _mm_cvtsi32_si128(p[0]);
+    if constexpr (Lanes == 2) x = _mm_unpacklo_epi32(x, _mm_cvtsi32_si128(p[1]));
+    return _mm_cvtepi32_pd(x);
+}
+
+template <int Lanes>
+void store_state(int *p, __m128d v) {
+    const __m128i x = _mm_cvttpd_epi32(v);   // whole numbers within int
+    p[0] = _mm_cvtsi128_si32(x);
+    if constexpr (Lanes == 2) p[1] = _mm_cvtsi128_si32(_mm_srli_si128(x, 4));
+}
+
+// The output value of each lane at phase d: (previous * d + current *
+// (rate_out' - d)) / rate_out'.
+__m128i interpolated(__m128d previous, __m128d current, __m128d older, __m128d newer,
+                     const Terms &t) {
+    return truncate_lanes(
+        _mm_div_pd(_mm_add_pd(_mm_mul_pd(previous, older), _mm_mul_pd(current, newer)),
+                   t.ticks));
+}
 
 // Runs the two stages until the input is used up; returns the final phase.
-template <int Width, Filter Mode>
+// Lanes is the channel count when it is 1 or 2, with the state held in
+// registers; with Lanes 0 any channel count goes through the arrays.
+template <int W, Filter Mode, int Lanes>
 int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
             int channels, int rate_in, int rate_out, int d, int *previous,
             int *current, int weight_new, int weight_prev) {
-    const double wn = weight_new;
-    const double wp = weight_prev;
-    const double weight_sum = wn + wp;   // in double: the ints could overflow
-    const double ticks = rate_out;
+    const Terms t(weight_new, weight_prev, rate_out);
     const auto nchannels = static_cast<std::size_t>(channels);
+    const std::size_t frame = nchannels * W;
+    __m128d prev{}, cur{};
+    if constexpr (Lanes != 0) {
+        prev = load_state<Lanes>(previous);
+        cur = load_state<Lanes>(current);
+    }
     for (;;) {
         while (d < 0) {
-            if (n == 0) return d;
-            for (std::size_t c = 0; c < nchannels; ++c) {
-                const int prev = current[c];
-                previous[c] = prev;
-                [[maybe_unused]] const std::int32_t x = samplekit::load32<Width>(frag);
-                frag += Width;
-                if constexpr (Mode == Filter::copy) {
-                    current[c] = x;
-                } else if constexpr (Mode == Filter::blend) {
-                    current[c] = truncate_to_int32((wn * x + wp * prev) / weight_sum);
+            if (n == 0) {
+                if constexpr (Lanes != 0) {
+                    store_state<Lanes>(previous, prev);
+                    store_state<Lanes>(current, cur);
+                }
+                return d;
+            }
+            if constexpr (Lanes != 0) {
+                prev = cur;
+                cur = filtered<Mode>(load_lanes<W, Lanes>(frag), cur, t);
+            } else {
+                std::size_t c = 0;
+                for (; c + 2 <= nchannels; c += 2) {
+                    const __m128d was = load_state<2>(current + c);
+                    store_state<2>(previous + c, was);
+                    store_state<2>(current + c,
+                                   filtered<Mode>(load_lanes<W, 2>(frag + c * W), was, t));
+                }
+                if (c < nchannels) {
+                    const __m128d was = load_state<1>(current + c);
+                    store_state<1>(previous + c, was);
+                    store_state<1>(current + c,
+                                   filtered<Mode>(load_lanes<W, 1>(frag + c * W), was, t));
                 }
             }
+            frag += frame;
             --n;
             d += rate_out;   // d < 0 here, so this cannot overflow
         }
         while (d >= 0) {
             // A phase carried in from beyond rate_out' extrapolates; the
             // conversion saturates instead of overflowing.
-            const double newer = ticks - d;
-            const double older = d;
-            for (std::size_t c = 0; c < nchannels; ++c) {
-                const double v = (previous[c] * older + current[c] * newer) / ticks;
-                samplekit::store32<Width>(out, truncate_to_int32(v));
-                out += Width;
+            const __m128d newer = _mm_set1_pd(static_cast<double>(rate_out) - d);
+            const __m128d older = _mm_set1_pd(d);
+            if constexpr (Lanes != 0) {
+                store_lanes<W, Lanes>(out, interpolated(prev, cur, older, newer, t));
+            } else {
+                std::size_t c = 0;
+                for (; c + 2 <= nchannels; c += 2)
+                    store_lanes<W, 2>(out + c * W,
+                                      interpolated(load_state<2>(previous + c),
+                                                   load_state<2>(current + c), older, newer, t));
+                if (c < nchannels)
+                    store_lanes<W, 1>(out + c * W,
+                                      interpolated(load_state<1>(previous + c),
+                                                   load_state<1>(current + c), older, newer, t));
             }
+            out += frame;
             d -= rate_in;   // d >= 0 here, so this cannot overflow
         }
     }
 }
 
-template <int Width>
-int convert_width(unsigned char *out, const unsigned char *frag, std::size_t n,
-                  int channels, int rate_in, int rate_out, int d, int *previous,
-                  int *current, int weight_new, int weight_prev) {
-    if (weight_prev == 0)
-        return convert<Width, Filter::copy>(out, frag, n, channels, rate_in, rate_out, d,
-                                            previous, current, weight_new, weight_prev);
-    if (weight_new == 0)
-        return convert<Width, Filter::hold>(out, frag, n, channels, rate_in, rate_out, d,
-                                            previous, current, weight_new, weight_prev);
-    return convert<Width, Filter::blend>(out, frag, n, channels, rate_in, rate_out, d,
-                                         previous, current, weight_new, weight_prev);
-}
-
-// The phase a call leaves: P = phase + nframes * rate_out' when that is
-// negative, else P mod rate_in' - rate_in'. Computed without running the
-// loops, for calls that touch no samples.
-int final_phase(int phase, std::size_t nframes, int rate_in, int rate_out) {
-    const std::int64_t in = rate_in;
-    const std::int64_t out = rate_out;
-    if (nframes <= static_cast<std::uint64_t>(INT64_MAX / 2 / out)) {
-        const std::int64_t p = phase + static_cast<std::int64_t>(nframes) * out;
-        if (p < 0) return static_cast<int>(p);   // p >= phase, so it fits
-        return static_cast<int>(p % in - in);
-    }
-    // P is far above zero; only its remainder is needed.
-    const std::int64_t n_mod = static_cast<std::int64_t>(nframes % static_cast<std::uint64_t>(in));
-    const std::int64_t m = ((phase % in + in) % in + n_mod * (out % in)) % in;
-    return static_cast<int>(m - in);
-}
-
 }  // namespace
 
-// Arguments that break the caller's guarantees in a way that arithmetic or
-// memory depends on (a width below 1, negative channels, a rate below 1, a
-// negative weight or both weights 0), and calls whose byte count would not fit
-// the int result, write nothing, leave the phase and both arrays as they are
-// and return 0. A width above 4 reads and writes no samples and leaves the
-// arrays alone, yet advances the phase and counts width bytes per sample.
 extern "C" int ratecv(char *out, char *frag, size_t nframes, int width,
                       int channels, int rate_in, int rate_out, int *phase,
                       int *previous, int *current, int weight_new,
                       int weight_prev) {
-    if (width < 1 || channels < 0 || rate_in < 1 || rate_out < 1) return 0;
-    if (weight_new < 0 || weight_prev < 0 || (weight_new == 0 && weight_prev == 0))
-        return 0;
-
-    const int g = samplekit::gcd(rate_in, rate_out);
-    rate_in /= g;
-    rate_out /= g;
-    const int h = samplekit::gcd(weight_new, weight_prev);
-    weight_new /= h;
-    weight_prev /= h;
-
-    const int start = *phase;
-    const std::int64_t frames =
-        samplekit::ratecv_output_frames(start, nframes, rate_in, rate_out);
-    const std::int64_t frame_bytes = std::int64_t{channels} * width;
-    if (frame_bytes != 0 && frames > INT32_MAX / frame_bytes) return 0;
-    const int bytes = static_cast<int>(frames * frame_bytes);
-
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *src = reinterpret_cast<const unsigned char *>(frag);
-    int d = 0;
-    const bool converted = channels != 0 && samplekit::dispatch_width(width, [&](auto w) {
-        d = convert_width<decltype(w)::value>(dst, src, nframes, channels, rate_in,
-                                              rate_out, start, previous, current,
-                                              weight_new, weight_prev);
-    });
-    // Without samples to touch the loops would only count; the phase they
-    // would reach follows directly, however many frames nframes claims.
-    if (!converted) d = final_phase(start, nframes, rate_in, rate_out);
-    *phase = d;
-    return bytes;
+    return samplekit::ratecv_call(
+        out, frag, nframes, width, channels, rate_in, rate_out, phase, previous, current,
+        weight_new, weight_prev, [channels](auto w, auto mode, auto &&...args) {
+            constexpr int W = decltype(w)::value;
+            constexpr Filter M = decltype(mode)::value;
+            if (channels == 1) return convert<W, M, 1>(args...);
+            if (channels == 2) return convert<W, M, 2>(args...);
+            return convert<W, M, 0>(args...);
+        });
 }

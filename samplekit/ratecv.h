@@ -1,10 +1,12 @@
 // Helpers of the rate converter that its callers, tests and benchmarks share:
-// how many frames one call writes (so that the output can be sized) and the
-// saturating conversion of the filter and interpolation results.
+// how many frames one call writes (so that the output can be sized), the
+// saturating conversion of the filter and interpolation results, and the
+// argument handling of one call around a converter.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "sample_layout.h"
 
@@ -33,6 +35,88 @@ inline std::int64_t ratecv_output_frames(int phase, std::size_t nframes,
     if (nframes > static_cast<std::uint64_t>(INT64_MAX / 2 / out)) return INT64_MAX;
     const std::int64_t p = phase + static_cast<std::int64_t>(nframes) * out;
     return p < 0 ? 0 : p / in + 1;
+}
+
+// The phase a call leaves: P = phase + nframes * rate_out' when that is
+// negative, else P mod rate_in' - rate_in'. Computed without running the
+// loops, for calls that touch no samples.
+inline int final_phase(int phase, std::size_t nframes, int rate_in, int rate_out) {
+    const std::int64_t in = rate_in;
+    const std::int64_t out = rate_out;
+    if (nframes <= static_cast<std::uint64_t>(INT64_MAX / 2 / out)) {
+        const std::int64_t p = phase + static_cast<std::int64_t>(nframes) * out;
+        if (p < 0) return static_cast<int>(p);   // p >= phase, so it fits
+        return static_cast<int>(p % in - in);
+    }
+    // P is far above zero; only its remainder is needed.
+    const std::int64_t n_mod = static_cast<std::int64_t>(nframes % static_cast<std::uint64_t>(in));
+    const std::int64_t m = ((phase % in + in) % in + n_mod * (out % in)) % in;
+    return static_cast<int>(m - in);
+}
+
+
+// The filter weights after reduction by their gcd. Weight_prev 0 makes the
+// filter a plain copy and weight_new 0 freezes it; both are exact shortcuts of
+// the general formula, which then divides by 1.
+enum class Filter { copy, hold, blend };
+
+// Calls f(std::integral_constant<Filter, M>{}) for the filter M of the
+// reduced weights, so that each is compiled on its own.
+template <typename F>
+inline int with_filter(int weight_new, int weight_prev, F &&f) {
+    if (weight_prev == 0) return f(std::integral_constant<Filter, Filter::copy>{});
+    if (weight_new == 0) return f(std::integral_constant<Filter, Filter::hold>{});
+    return f(std::integral_constant<Filter, Filter::blend>{});
+}
+
+// One ratecv call around a converter of whole frames. Arguments that break
+// the caller's guarantees in a way that arithmetic or memory depends on (a
+// width below 1, negative channels, a rate below 1, a negative weight or both
+// weights 0), and calls whose byte count would not fit the int result, write
+// nothing, leave the phase and both arrays as they are and return 0. A width
+// above 4 reads and writes no samples and leaves the arrays alone, yet
+// advances the phase and counts width bytes per sample.
+//
+// convert(width_tag, filter_tag, out, frag, nframes, channels, rate_in',
+// rate_out', phase, previous, current, weight_new', weight_prev') runs both
+// stages over the whole input with reduced rates and weights and returns the
+// final phase.
+template <typename Convert>
+inline int ratecv_call(char *out, char *frag, std::size_t nframes, int width,
+                       int channels, int rate_in, int rate_out, int *phase,
+                       int *previous, int *current, int weight_new,
+                       int weight_prev, Convert &&convert) {
+    if (width < 1 || channels < 0 || rate_in < 1 || rate_out < 1) return 0;
+    if (weight_new < 0 || weight_prev < 0 || (weight_new == 0 && weight_prev == 0))
+        return 0;
+
+    const int g = gcd(rate_in, rate_out);
+    rate_in /= g;
+    rate_out /= g;
+    const int h = gcd(weight_new, weight_prev);
+    weight_new /= h;
+    weight_prev /= h;
+
+    const int start = *phase;
+    const std::int64_t frames = ratecv_output_frames(start, nframes, rate_in, rate_out);
+    const std::int64_t frame_bytes = std::int64_t{channels} * width;
+    if (frame_bytes != 0 && frames > INT32_MAX / frame_bytes) return 0;
+    const int bytes = static_cast<int>(frames * frame_bytes);
+
+    auto *dst = reinterpret_cast<unsigned char *>(out);
+    const auto *src = reinterpret_cast<const unsigned char *>(frag);
+    int d = 0;
+    const bool converted = channels != 0 && dispatch_width(width, [&](auto w) {
+        d = with_filter(weight_new, weight_prev, [&](auto mode) {
+            return convert(w, mode, dst, src, nframes, channels, rate_in, rate_out, start,
+                           previous, current, weight_new, weight_prev);
+        });
+    });
+    // Without samples to touch the loops would only count; the phase they
+    // would reach follows directly, however many frames nframes claims.
+    if (!converted) d = final_phase(start, nframes, rate_in, rate_out);
+    *phase = d;
+    return bytes;
 }
 
 }  // namespace samplekit

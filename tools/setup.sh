@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev binutils
-  python3-cffi python3-pytest tcl8.6-dev tk8.6-dev
+  python3-cffi python3-pytest python3-numpy tcl8.6-dev tk8.6-dev
   libgtest-dev libbenchmark-dev xvfb
   python3-matplotlib imagemagick x11-utils
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"

@@ -68,4 +68,8 @@ void check_context(const Module &m, const DeclaredGlobal *declared, int num_decl
 void check_samplekit(const Module &m);
 void check_tclbridge(const Module &m, const char *standin_dir);
 
+// Run by hand, not by the suite: the time per sample of the fragment routines
+// through the module's entries, beside the plain forms linked into this program.
+void time_samplekit(const Module &m);
+
 }  // namespace standin

@@ -301,6 +301,8 @@ int main(int argc, char **argv) {
     Module m;
     if (std::strcmp(mode, "samplekit") == 0 && argc == 3) {
         if (load(argv[2], "_samplekit", &m)) check_samplekit(m);
+    } else if (std::strcmp(mode, "time-samplekit") == 0 && argc == 3) {
+        if (load(argv[2], "_samplekit", &m)) time_samplekit(m);
 #ifdef KIVO_STANDIN_TCLBRIDGE
     } else if (std::strcmp(mode, "tclbridge") == 0 && argc == 4) {
         char dir[MAX_PATH];
@@ -334,8 +336,8 @@ int main(int argc, char **argv) {
             }
         }
     } else {
-        std::printf("usage: standin_host samplekit MODULE | tclbridge MODULE DIR | "
-                    "missing MODULE NAME DIR\n");
+        std::printf("usage: standin_host samplekit MODULE | time-samplekit MODULE | "
+                    "tclbridge MODULE DIR | missing MODULE NAME DIR\n");
         return 2;
     }
     std::printf("standin_host %s: %d checks, %d failed\n", mode, g_checks, failures());
