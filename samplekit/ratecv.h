@@ -71,11 +71,11 @@ inline int with_filter(int weight_new, int weight_prev, F &&f) {
 
 // One ratecv call around a converter of whole frames. Arguments that break
 // the caller's guarantees in a way that arithmetic or memory depends on (a
-// width below 1, negative channels, a rate below 1, a negative weight or both
-// weights 0), and calls whose byte count would not fit the int result, write
-// nothing, leave the phase and both arrays as they are and return 0. A width
-// above 4 reads and writes no samples and leaves the arrays alone, yet
-// advances the phase and counts width bytes per sample.
+// width outside 1 to 4, negative channels, a rate below 1, a negative weight
+// or both weights 0), and calls whose byte count would not fit the int
+// result, write nothing, leave the phase and both arrays as they are and
+// return 0: a count of bytes that were never written would be a failure
+// reported as success.
 //
 // convert(width_tag, filter_tag, out, frag, nframes, channels, rate_in',
 // rate_out', phase, previous, current, weight_new', weight_prev') runs both
@@ -86,7 +86,7 @@ inline int ratecv_call(char *out, char *frag, std::size_t nframes, int width,
                        int channels, int rate_in, int rate_out, int *phase,
                        int *previous, int *current, int weight_new,
                        int weight_prev, Convert &&convert) {
-    if (width < 1 || channels < 0 || rate_in < 1 || rate_out < 1) return 0;
+    if (width < 1 || width > 4 || channels < 0 || rate_in < 1 || rate_out < 1) return 0;
     if (weight_new < 0 || weight_prev < 0 || (weight_new == 0 && weight_prev == 0))
         return 0;
 

@@ -3,7 +3,12 @@
 # Idempotent: nothing is installed when every package is present.
 set -eu
 
-PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev binutils
+# The sanitizer runtimes are named with the build machine's architecture:
+# with i386 enabled for Wine, apt could otherwise pick the i386 package, which
+# cannot stand beside the 32-bit libraries the -m32 fuzz targets link.
+native=$(dpkg --print-architecture)
+PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev:$native binutils
+  g++-multilib
   python3-cffi python3-pytest python3-numpy tcl8.6-dev tk8.6-dev
   libgtest-dev libbenchmark-dev xvfb
   python3-matplotlib imagemagick x11-utils

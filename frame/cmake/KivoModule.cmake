@@ -106,7 +106,7 @@ function(kivo_module name)
   # What the build facts file says of the module (kivo_write_build_facts).
   set_property(GLOBAL APPEND PROPERTY KIVO_MODULES
     "\"${name}\": {\"file\": \"$<TARGET_FILE:${stem}>\", \"declarations\": \"${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}\"}")
-  if(KIVO_SANITIZE)
+  if(KIVO_SANITIZE OR KIVO_TSAN)
     # A module loaded into an uninstrumented host uses the shared runtime,
     # which the host-level tests preload.
     target_link_options(${stem} PRIVATE -shared-libsan)

@@ -144,12 +144,12 @@ def test_senseless_arguments_touch_nothing(convert, width, channels, rate_in,
     assert s.state() == (-2, [7], [9])
 
 
-def test_width_above_four_counts_only(convert):
+def test_width_above_four_is_refused(convert):
     ffi = convert.ffi
     out = ffi.new("char[]", bytes([GUARD_BYTE]) * 16)
     frag = ffi.new("char[]", 30)
     s = Stream(ffi, 2, -2, [5, 6], [7, 8])
     assert convert.fn(out, frag, 3, 5, 2, 1, 2, s.phase, s.previous, s.current,
-                      1, 0) == 5 * 2 * 5
+                      1, 0) == 0
     assert ffi.buffer(out)[:16] == bytes([GUARD_BYTE]) * 16
-    assert s.state() == (-1, [5, 6], [7, 8])
+    assert s.state() == (-2, [5, 6], [7, 8])

@@ -298,18 +298,22 @@ TEST(Ratecv, SenselessArgumentsTouchNothing) {
     EXPECT_EQ(phase, -1);
 }
 
-TEST(Ratecv, WidthAboveFourCountsButTouchesNoSamples) {
-    Stream s{-2, {5, 6}, {7, 8}};
-    Bytes frag(60, 0x11);
-    Bytes out(16, kGuardByte);
-    EXPECT_EQ(ratecv(reinterpret_cast<char *>(out.data()),
-                     reinterpret_cast<char *>(frag.data()), 3, 5, 2, 1, 2, &s.phase,
-                     s.previous.data(), s.current.data(), 1, 1),
-              5 * 2 * 5);
-    EXPECT_EQ(out, Bytes(16, kGuardByte));
-    EXPECT_EQ(s.phase, -1);
-    EXPECT_EQ(s.previous, std::vector<int>({5, 6}));
-    EXPECT_EQ(s.current, std::vector<int>({7, 8}));
+// A width above 4 writes no sample, so it reports no bytes either: a count
+// of bytes never written would be a failure reported as success.
+TEST(Ratecv, WidthAboveFourIsRefused) {
+    for (const int width : {5, 8, INT_MAX}) {
+        Stream s{-2, {5, 6}, {7, 8}};
+        Bytes frag(60, 0x11);
+        Bytes out(16, kGuardByte);
+        EXPECT_EQ(ratecv(reinterpret_cast<char *>(out.data()),
+                         reinterpret_cast<char *>(frag.data()), 3, width, 2, 1, 2, &s.phase,
+                         s.previous.data(), s.current.data(), 1, 1),
+                  0);
+        EXPECT_EQ(out, Bytes(16, kGuardByte));
+        EXPECT_EQ(s.phase, -2);
+        EXPECT_EQ(s.previous, std::vector<int>({5, 6}));
+        EXPECT_EQ(s.current, std::vector<int>({7, 8}));
+    }
 }
 
 TEST(Ratecv, PhaseBeyondRangeExtrapolatesWithSaturation) {

@@ -1,0 +1,11 @@
+// A libFuzzer target for one routine, named by KIVO_FUZZ_CHECK at build time.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_calls.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    fuzz::Input in(data, size);
+    fuzz::KIVO_FUZZ_CHECK(in);
+    return 0;
+}
