@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """The main job: both modules at work, loaded the way the host loads them.
 
-1. the declarations of every built module, as the host reads them;
-2. an audio run over a WAV file (by default the shipped sample): G.711 u-law
-   and A-law round trips, an ADPCM round trip coded in 20 ms pieces with the
-   state carried across pieces, rate conversion to 8 kHz and back in pieces,
-   a mix with a delayed copy and a stereo expansion with a pan; each result is
-   written as a WAV file, a table of figures is printed, and one PNG figure
-   shows the waveforms and the error of each codec;
+1. an audio run over a sound file (by default the shipped sample), every
+   channel at the file's own sample width: G.711 u-law and A-law round trips,
+   an ADPCM round trip coded in 20 ms pieces with one state per channel, rate
+   conversion to a lower rate and back in pieces, a mix with a delayed copy
+   and a stereo expansion panned across the sound; each result is written as
+   a WAV file, a table of figures is printed, and one PNG figure shows them;
+2. one line per built module saying what it declares (the whole listing with
+   --declarations);
 3. Tcl driven through tclbridge: a script evaluated, a command written in
    Python registered with Tcl_CreateCommand and called from Tcl, the versions;
 4. a Tk window driven only through tclbridge, showing the table; a button runs
@@ -15,29 +16,37 @@
    opens on Xvfb, the button is clicked with `event generate`, and a
    screenshot is saved.
 
-usage: demo.py [--out DIR] [--no-window] [WAV]
+The results are made in a fresh folder beside the output folder, which
+replaces the output folder only when the run has finished: a run that stops
+half-way leaves the previous results as they were.
 """
 import argparse
-import array
 import json
 import math
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
-import wave
+
+import numpy as np
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path[:0] = [HERE, ROOT, os.path.join(ROOT, "tools")]
+import audio  # noqa: E402
 import demo_tcl  # noqa: E402
+import figure  # noqa: E402
 import kivohost  # noqa: E402
+import wavfile  # noqa: E402
 import xserver  # noqa: E402
 from kivohost import show_declarations  # noqa: E402
 
 DEFAULT_SAMPLE = os.path.join(HERE, "chord16k.wav")
 PIECE_SECONDS = 0.020
+ECHO_SECONDS = 0.250
+SUMMARY = "summary.json"
 
 
 def step(text):
@@ -46,223 +55,142 @@ def step(text):
 
 # -- audio ---------------------------------------------------------------------
 
-def read_wav(path):
-    """Mono 16-bit samples and the rate; other widths are brought to 16 bits
-    and only the first channel of a multi-channel file is used."""
-    with wave.open(path, "rb") as w:
-        width, channels, rate = w.getsampwidth(), w.getnchannels(), w.getframerate()
-        data = w.readframes(w.getnframes())
-    frame = width * channels
-    samples = array.array("h")
-    for i in range(0, len(data) - frame + 1, frame):
-        raw = data[i:i + width]
-        if width == 1:
-            v = (raw[0] - 128) << 8      # WAV stores 8-bit samples unsigned
-        else:
-            v = int.from_bytes(raw[-2:], "little", signed=True)
-        samples.append(v)
-    return samples, rate
+def lower_rate(rate):
+    """The rate of the conversion round trip: 8 kHz, or half the rate for
+    inputs of 8 kHz and less."""
+    return 8000 if rate > 8000 else max(1, rate // 2)
 
 
-def write_wav(path, samples, rate, channels=1):
-    with wave.open(path, "wb") as w:
-        w.setnchannels(channels)
-        w.setsampwidth(2)
-        w.setframerate(rate)
-        w.writeframes(samples.tobytes())
+def snr_text(snr):
+    if snr is None:
+        return "silence"
+    return "identical" if math.isinf(snr) else "%.1f" % snr
 
 
-def snr_db(reference, decoded):
-    signal = sum(x * x for x in reference)
-    noise = sum((x - y) ** 2 for x, y in zip(reference, decoded))
-    if noise == 0:
-        return math.inf
-    return 10 * math.log10(signal / noise)
-
-
-class Audio:
-    def __init__(self, module):
-        self.ffi = module.ffi
-        f = module.function
-        self.names = [n.decode() for n, _ in module.globals()]
-        self.fn = {name: f(name) for name in self.names}
-
-    def has(self, *names):
-        return all(n in self.fn for n in names)
-
-    def g711(self, encode, decode, samples):
-        enc, dec = self.fn[encode], self.fn[decode]
-        start = time.perf_counter()
-        out = array.array("h", (dec(enc(x)) for x in samples))
-        return out, time.perf_counter() - start
-
-    def adpcm(self, samples, piece):
-        ffi, enc, dec = self.ffi, self.fn["lin2adcpm"], self.fn["adcpm2lin"]
-        enc_state, dec_state = ffi.new("int[2]"), ffi.new("int[2]")
-        out = array.array("h")
-        coded = 0
-        start = time.perf_counter()
-        piece -= piece % 2    # whole pairs, so no code is dropped between pieces
-        for i in range(0, len(samples), piece):
-            chunk = samples[i:i + piece]
-            raw = ffi.from_buffer("unsigned char[]", chunk)
-            codes = ffi.new("unsigned char[]", len(chunk) // 2)
-            enc(codes, raw, len(chunk) * 2, 2, enc_state)
-            pcm = ffi.new("unsigned char[]", len(codes) * 4)
-            dec(pcm, codes, len(codes), 2, dec_state)
-            out.frombytes(ffi.buffer(pcm))
-            coded += len(codes)
-        elapsed = time.perf_counter() - start
-        # an odd final sample has no code: repeat the last decoded value
-        out.extend([out[-1] if out else 0] * (len(samples) - len(out)))
-        return out, elapsed, coded * 8 / len(samples)
-
-    def ratecv(self, samples, rate_in, rate_out, piece):
-        # Each call writes floor(P / rate_in') + 1 frames with P = phase +
-        # frames in * rate_out' (the rates reduced by their gcd), none when
-        # P < 0: the output of each piece is sized from that.
-        def ratecv_output_frames(phase, nframes, rate_in, rate_out):
-            g = math.gcd(rate_in, rate_out)
-            p = phase + nframes * (rate_out // g)
-            return p // (rate_in // g) + 1 if p >= 0 else 0
-
-        ffi, cv = self.ffi, self.fn["ratecv"]
-        g = math.gcd(rate_in, rate_out)
-        phase = ffi.new("int *", -(rate_out // g))
-        previous, current = ffi.new("int[1]"), ffi.new("int[1]")
-        out = array.array("h")
-        for i in range(0, len(samples), piece):
-            chunk = samples[i:i + piece]
-            raw = ffi.from_buffer("char[]", chunk)
-            frames = ratecv_output_frames(phase[0], len(chunk), rate_in, rate_out)
-            buf = ffi.new("char[]", max(1, frames * 2))
-            written = cv(buf, raw, len(chunk), 2, 1, rate_in, rate_out, phase,
-                         previous, current, 1, 0)
-            out.frombytes(ffi.buffer(buf, written))
-        return out
-
-    def add(self, a, b):
-        ffi = self.ffi
-        out = ffi.new("char[]", len(a) * 2)
-        self.fn["add"](out, ffi.from_buffer("char[]", a),
-                       ffi.from_buffer("char[]", b), len(a) * 2, 2)
-        return array.array("h", bytes(ffi.buffer(out)))
-
-    def tostereo(self, samples, lgain, rgain):
-        ffi = self.ffi
-        out = ffi.new("char[]", len(samples) * 4)
-        self.fn["tostereo"](out, ffi.from_buffer("char[]", samples),
-                            len(samples) * 2, 2, lgain, rgain)
-        return array.array("h", bytes(ffi.buffer(out)))
-
-
-def aligned_snr(reference, converted, max_lag=8):
-    """SNR of a resampled round trip, at the lag (in samples) that fits best:
-    the converter's output trails its input."""
-    best = (-math.inf, 0)
-    for lag in range(max_lag + 1):
-        n = min(len(reference), len(converted) - lag)
-        best = max(best, (snr_db(reference[:n], converted[lag:lag + n]), lag))
-    return best
-
-
-def audio_run(module, wav_path, out_dir):
-    audio = Audio(module)
-    samples, rate = read_wav(wav_path)
-    print("input: %s, %d samples at %d Hz (%.2f s)"
-          % (os.path.basename(wav_path), len(samples), rate, len(samples) / rate))
+def audio_run(kit, sound, name, out_dir):
+    """Runs the routines over `sound`, writes the results into `out_dir` and
+    returns the rows of the results table."""
+    width, rate, channels, n = sound.width, sound.rate, sound.channels, sound.frames
     piece = max(2, int(rate * PIECE_SECONDS))
-    results, curves = [], {}
+    piece -= piece % 2
+    source = wavfile.full_scale(sound.values, width)
+    results, trips = [], []
 
-    for law, enc, dec in (("G.711 u-law", "st_14linear2ulaw", "st_ulaw2linear16"),
-                          ("G.711 A-law", "st_linear2alaw", "st_alaw2linear16")):
-        decoded, elapsed = audio.g711(enc, dec, samples)
-        name = law.split()[1].replace("-", "").lower()
-        write_wav(os.path.join(out_dir, "g711_%s.wav" % name), decoded, rate)
-        results.append(dict(codec=law, snr_db=snr_db(samples, decoded),
-                            bits_per_sample=8.0,
-                            samples_per_second=len(samples) / elapsed))
-        curves[law] = decoded
-        print("%s round trip: written g711_%s.wav" % (law, name))
+    def result(label, stored_bits, output, speed, unit, file, note=""):
+        snr = audio.snr_db(source, output)
+        results.append(dict(codec=label, bits_per_sample=stored_bits,
+                            snr_db=None if snr is None or math.isinf(snr) else snr,
+                            snr=snr_text(snr), speed=speed, speed_unit=unit,
+                            file=file, note=note))
+        return snr_text(snr)
 
-    if audio.has("lin2adcpm", "adcpm2lin"):
-        decoded, elapsed, bits = audio.adpcm(samples, piece)
-        write_wav(os.path.join(out_dir, "adpcm.wav"), decoded, rate)
-        results.append(dict(codec="IMA ADPCM", snr_db=snr_db(samples, decoded),
-                            bits_per_sample=bits,
-                            samples_per_second=len(samples) / elapsed))
-        curves["IMA ADPCM"] = decoded
-        print("ADPCM round trip in %d-sample pieces, state carried: written adpcm.wav"
-              % piece)
+    def save(file, values, at_width, at_rate=rate):
+        wavfile.write(os.path.join(out_dir, file), values, at_width, at_rate)
 
-    if audio.has("ratecv"):
-        start = time.perf_counter()
-        low = audio.ratecv(samples, rate, 8000, piece)
-        back = audio.ratecv(low, 8000, rate, max(2, int(8000 * PIECE_SECONDS)))
-        elapsed = time.perf_counter() - start
-        write_wav(os.path.join(out_dir, "ratecv_8k.wav"), low, 8000)
-        write_wav(os.path.join(out_dir, "ratecv_back.wav"), back, rate)
-        snr, lag = aligned_snr(samples, back)
-        results.append(dict(codec="rate 8 kHz and back", snr_db=snr,
-                            bits_per_sample=16.0 * 8000 / rate,
-                            samples_per_second=len(samples) / elapsed))
-        n = len(samples)
-        curves["rate 8 kHz and back"] = (back[lag:lag + n] +
-                                         array.array("h", [0] * max(0, n - len(back) + lag)))
-        print("rate conversion %d -> 8000 -> %d Hz in pieces (output trails by %d "
-              "samples): written ratecv_8k.wav, ratecv_back.wav" % (rate, rate, lag))
+    sixteen = wavfile.to_16bit(sound.values, width)
+    for law, encode, decode, subtype in (
+            ("u-law", "st_14linear2ulaw", "st_ulaw2linear16", "ULAW"),
+            ("A-law", "st_linear2alaw", "st_alaw2linear16", "ALAW")):
+        to_code, to_value, calls = kit.g711_tables(encode, decode)
+        codes = to_code[sixteen + 32768]
+        decoded = to_value[codes]
+        file = "g711_%s.wav" % law.replace("-", "").lower()
+        save(file, decoded, 2)
+        note = ""
+        if sound.law == subtype:
+            same = int(np.sum(codes == sound.codes))
+            note = "%d of %d codes as in the file" % (same, codes.size)
+        text = result("G.711 %s" % law, 8, wavfile.full_scale(decoded, 2), calls,
+                      "calls/s", file, note)
+        trips.append(("G.711 %s, coded and decoded" % law,
+                      wavfile.full_scale(decoded, 2), "SNR " + text, None))
 
-    if audio.has("add"):
-        delay = int(rate * 0.25)
-        delayed = array.array("h", [0] * delay) + samples[:len(samples) - delay]
-        mixed = audio.add(samples, delayed)
-        write_wav(os.path.join(out_dir, "mix_echo.wav"), mixed, rate)
-        print("mix with a copy delayed by 250 ms, saturating: written mix_echo.wav")
+    decoded, elapsed = kit.adpcm_round_trip(sound.values, width, piece)
+    save("adpcm.wav", decoded, width)
+    text = result("IMA ADPCM", 4, wavfile.full_scale(decoded, width),
+                  2 * decoded.size / elapsed if elapsed else math.inf,
+                  "samples/s", "adpcm.wav")
+    trips.append(("IMA ADPCM in %d ms pieces" % round(PIECE_SECONDS * 1000),
+                  wavfile.full_scale(decoded, width), "SNR " + text, None))
 
-    if audio.has("tostereo"):
-        stereo = audio.tostereo(samples, 0.9, 0.3)
-        write_wav(os.path.join(out_dir, "stereo_pan.wav"), stereo, rate, channels=2)
-        print("stereo expansion panned left (gains 0.9 and 0.3): written stereo_pan.wav")
+    low_rate = lower_rate(rate)
+    low, down = kit.rate_convert(sound.values, width, rate, low_rate, piece)
+    back, up = kit.rate_convert(low, width, low_rate, rate,
+                                max(1, int(low_rate * PIECE_SECONDS)))
+    low_file = "ratecv_%gk.wav" % (low_rate / 1000)
+    save(low_file, low, width, low_rate)
+    save("ratecv_back.wav", back, width)
+    lag = audio.best_lag(source, wavfile.full_scale(back, width))
+    aligned = np.concatenate([back[lag:lag + n],
+                              np.repeat(back[-1:], max(0, n - len(back) + lag), axis=0)])
+    label = "rate %g kHz and back" % (low_rate / 1000)
+    text = result(label, None, wavfile.full_scale(aligned, width),
+                  (n + len(low)) * channels / (down + up) if down + up else math.inf,
+                  "samples/s", low_file + ", ratecv_back.wav",
+                  "%d -> %d -> %d Hz%s" % (rate, low_rate, rate,
+                                            ", output trails by %d frames" % lag
+                                            if lag else ""))
+    at = (np.arange(len(low)) - lag * low_rate / rate) / low_rate
+    trips.append(("%d -> %d -> %d Hz" % (rate, low_rate, rate),
+                  wavfile.full_scale(aligned, width), "SNR " + text,
+                  (at, wavfile.full_scale(low[:, 0], width))))
 
-    print()
-    print("%-22s %10s %16s %18s" % ("codec", "SNR (dB)", "bits per sample",
-                                   "samples per second"))
-    for r in results:
-        print("%-22s %10.2f %16.2f %18.0f" % (r["codec"], r["snr_db"],
-                                             r["bits_per_sample"],
-                                             r["samples_per_second"]))
-    figure(samples, rate, curves, os.path.join(out_dir, "codecs.png"))
+    delay = min(int(rate * ECHO_SECONDS), n)
+    delayed = np.concatenate([np.zeros((delay, channels), np.int64), sound.values[:n - delay]])
+    mix, mix_time = kit.mix_in_place(sound.values, delayed, width)
+    save("mix_echo.wav", mix, width)
+
+    mono = sound.values.mean(axis=1).astype(np.int64)    # truncated toward zero
+    stereo, pan_time = kit.pan(mono, width, piece)
+    save("stereo_pan.wav", stereo, width)
+
+    print_results(results, width, channels)
+    print("add, a copy %d ms later mixed in (in place, saturating): %s samples/s; "
+          "written mix_echo.wav" % (round(delay / rate * 1000),
+                                    speed_text(mix.size / mix_time if mix_time else math.inf)))
+    print("tostereo, %s panned from left to right in %d ms pieces: %s samples/s; "
+          "written stereo_pan.wav (2 channels)"
+          % ("the input" if channels == 1 else "the mean of the channels",
+             round(PIECE_SECONDS * 1000),
+             speed_text(len(mono) / pan_time if pan_time else math.inf)))
+
+    title = "%s: %s" % (name, sound.description)
+    if figure.draw(os.path.join(out_dir, "codecs.png"), title, rate, source, trips,
+                   wavfile.full_scale(mix, width), wavfile.full_scale(stereo, width)):
+        print("figure of every result: written codecs.png")
+    else:
+        print("matplotlib is not installed: no figure")
     return results
 
 
-def figure(samples, rate, curves, path):
-    try:
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("matplotlib is not installed: no figure")
-        return
-    start = int(rate * 1.39)
-    span = slice(start, start + int(rate * 0.03))   # 30 ms: chord, then the burst
-    t = [i / rate * 1000 for i in range(span.start, span.stop)]
-    fig, axes = plt.subplots(len(curves), 2, figsize=(11, 2.2 * len(curves)),
-                             squeeze=False)
-    for row, (name, decoded) in enumerate(curves.items()):
-        wave_ax, err_ax = axes[row]
-        wave_ax.plot(t, samples[span], label="input", linewidth=1)
-        wave_ax.plot(t, decoded[span], label=name, linewidth=1)
-        wave_ax.set_title(name, fontsize=9)
-        wave_ax.legend(fontsize=7, loc="upper right")
-        err_ax.plot(t, [a - b for a, b in zip(samples[span], decoded[span])],
-                    color="tab:red", linewidth=1)
-        err_ax.set_title("error: %s" % name, fontsize=9)
-    for ax in axes[-1]:
-        ax.set_xlabel("ms")
-    fig.tight_layout()
-    fig.savefig(path, dpi=90)
-    plt.close(fig)
-    print("figure of waveforms and errors: written %s" % os.path.basename(path))
+def speed_text(per_second):
+    if math.isinf(per_second):
+        return "too fast to time"
+    for scale, prefix in ((1e9, "G"), (1e6, "M"), (1e3, "k")):
+        if per_second >= scale:
+            return "%.1f %s" % (per_second / scale, prefix)
+    return "%.0f" % per_second
+
+
+def print_results(results, width, channels):
+    print()
+    print("%-22s %-13s %10s  %s" % ("round trip", "stored as", "SNR (dB)", "speed"))
+    for r in results:
+        stored = ("%d bits/sample" % r["bits_per_sample"] if r["bits_per_sample"]
+                  else "-")
+        print("%-22s %-13s %10s  %s %s%s" % (
+            r["codec"], stored, r["snr"], speed_text(r["speed"]), r["speed_unit"],
+            "  (%s)" % r["note"] if r["note"] else ""))
+    print()
+    print("stored as: bits the coded form keeps per input sample (the input has "
+          "%d). SNR: input power over the power of the difference, on every "
+          "channel." % (8 * width))
+    print("speed: G.711 is timed per call from Python (each of the 65,536 values "
+          "coded once, each code decoded once), so Python's call overhead "
+          "dominates; the fragment routines are timed over whole %d ms pieces "
+          "of %d channel(s), inside the calls." % (round(PIECE_SECONDS * 1000),
+                                                  channels))
+    print("written: %s" % ", ".join(r["file"] for r in results))
 
 
 # -- Tk window -----------------------------------------------------------------
@@ -312,13 +240,14 @@ def tk_window(module, results, out_dir, keep_open):
         tk_version = ffi.string(f("get_tk_version")()).decode()
         rows = ["wm title . {samplekit results (Tcl %s, Tk %s)}" % (tcl_version,
                                                                     tk_version)]
-        for col, head in enumerate(("codec", "SNR (dB)", "bits/sample",
-                                    "samples/s")):
+        for col, head in enumerate(("round trip", "SNR (dB)", "stored as",
+                                    "speed")):
             rows.append("grid [label .h%d -text {%s} -font {TkHeadingFont}] "
                         "-row 0 -column %d -sticky w -padx 6" % (col, head, col))
         for i, r in enumerate(results, start=1):
-            cells = (r["codec"], "%.1f" % r["snr_db"], "%.2f" % r["bits_per_sample"],
-                     "%.0f" % r["samples_per_second"])
+            cells = (r["codec"], r["snr"],
+                     "%d bits/sample" % r["bits_per_sample"] if r["bits_per_sample"]
+                     else "-", "%s %s" % (speed_text(r["speed"]), r["speed_unit"]))
             for col, cell in enumerate(cells):
                 rows.append("grid [label .c%d_%d -text {%s}] -row %d -column %d "
                             "-sticky w -padx 6" % (i, col, cell, i, col))
@@ -372,20 +301,95 @@ def tk_window(module, results, out_dir, keep_open):
         f("Tcl_DeleteInterp")(interp)
 
 
+def previous_results(out):
+    """Whether `out` may be replaced: missing, empty, or an earlier run's."""
+    return (not os.path.exists(out) or
+            os.path.isdir(out) and (not os.listdir(out) or
+                                    os.path.isfile(os.path.join(out, SUMMARY))))
+
+
+def replace_folder(made, out):
+    """Puts the finished folder `made` in the place of `out`."""
+    if os.path.exists(out):
+        old = tempfile.mkdtemp(prefix=".old-", dir=os.path.dirname(out))
+        os.rename(out, os.path.join(old, "out"))
+        os.rename(made, out)
+        shutil.rmtree(old)
+    else:
+        os.rename(made, out)
+
+
+def g711_decoders(module):
+    return {"ULAW": module.lib.st_ulaw2linear16, "ALAW": module.lib.st_alaw2linear16}
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("wav", nargs="?", default=DEFAULT_SAMPLE)
-    ap.add_argument("--out", default=os.path.join(ROOT, "out"))
-    ap.add_argument("--no-window", action="store_true")
+    ap.add_argument("wav", nargs="?", default=DEFAULT_SAMPLE, metavar="FILE",
+                    help="a WAV file (default: the shipped demo/chord16k.wav)")
+    ap.add_argument("--out", default=os.path.join(ROOT, "out"),
+                    help="the output folder, replaced as a whole (default: out/)")
+    ap.add_argument("--no-window", action="store_true", help="no Tk window")
+    ap.add_argument("--declarations", action="store_true",
+                    help="print every declaration of the modules, not a summary")
     args = ap.parse_args(argv)
-    os.makedirs(args.out, exist_ok=True)
+    out = os.path.abspath(args.out)
+    name = os.path.basename(args.wav)
+    if not previous_results(out):
+        print("demo.py: %s is not an output folder of this demonstration (it holds "
+              "no %s): not replaced" % (args.out, SUMMARY), file=sys.stderr)
+        return 2
 
-    step("Declarations of the built modules, read back from their type contexts")
-    show_declarations.main([])
+    samplekit = kivohost.Module("_samplekit")
+    try:
+        sound = wavfile.read(args.wav, g711_decoders(samplekit))
+    except wavfile.InputError as error:
+        print("demo.py: %s: %s" % (args.wav, error), file=sys.stderr)
+        return 1
 
     step("Audio through _samplekit")
-    results = audio_run(kivohost.Module("_samplekit"), args.wav, args.out)
-    summary = dict(results=results, clicked=None)
+    print("input: %s, %s" % (name, sound.description))
+    if sound.frames == 0:
+        print("%s holds no samples: nothing to do, %s left as it was"
+              % (name, args.out))
+        return 0
+    print("%d frames (%.4g s) of %d channel(s); the routines work on %d-bit "
+          "samples (width %d)" % (sound.frames, sound.frames / sound.rate,
+                                  sound.channels, 8 * sound.width, sound.width))
+    os.makedirs(os.path.dirname(out), exist_ok=True)
+    made = tempfile.mkdtemp(prefix=".%s-" % os.path.basename(out),
+                            dir=os.path.dirname(out))
+    umask = os.umask(0)
+    os.umask(umask)
+    os.chmod(made, 0o777 & ~umask)      # mkdtemp's folder is private
+    try:
+        results = audio_run(audio.Kit(samplekit), sound, name, made)
+        summary = dict(input=dict(file=args.wav, description=sound.description,
+                                  rate=sound.rate, channels=sound.channels,
+                                  width=sound.width, frames=sound.frames),
+                       results=results, clicked=None)
+        finish(args, made, summary)
+        with open(os.path.join(made, SUMMARY), "w") as f:
+            json.dump(summary, f, indent=1, default=str)
+        replace_folder(made, out)
+    finally:
+        if os.path.exists(made):
+            shutil.rmtree(made)
+    print("\noutputs in %s" % args.out)
+    return 0
+
+
+def finish(args, made, summary):
+    """The declarations, Tcl and the Tk window."""
+    step("Declarations of the built modules, read back from their type contexts")
+    if args.declarations:
+        show_declarations.main([])
+    else:
+        for module in sorted(kivohost.built_modules()):
+            if kivohost.find_module(module):
+                print(show_declarations.summary(kivohost.Module(module)))
+        print("(every declaration: demo.py --declarations, or "
+              "python3 -m kivohost.show_declarations)")
 
     step("Tcl driven through tclbridge: a script, a command written in Python")
     try:
@@ -405,13 +409,11 @@ def main(argv):
         try:
             interactive = bool(os.environ.get("DISPLAY")) and sys.stdin.isatty()
             with Display():
-                summary["clicked"] = tk_window(tcl, results, args.out, interactive)
+                summary["clicked"] = tk_window(tcl, summary["results"], made,
+                                               interactive)
         except RuntimeError as e:
             print("no window: %s" % e)
-    with open(os.path.join(args.out, "summary.json"), "w") as f:
-        json.dump(summary, f, indent=1, default=str)
-    print("\noutputs in %s" % args.out)
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    sys.exit(main(sys.argv[1:]))

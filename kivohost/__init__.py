@@ -6,6 +6,10 @@ hands both to CFFI's backend as an out-of-line API-mode module (the backend
 refuses a format it does not know). CPython's `_cffi_backend` can do the same, which
 gives a real CFFI client's view of the module (`.ffi`, `.lib`). The raw
 context is also readable, through CFFI's own record definitions.
+
+`Module.lib` offers every declared name: functions as callables that go
+straight to their direct-call entries (`lib.st_14linear2ulaw(1000)`) and
+constants as integers. They check nothing that the routines do not check.
 """
 import ctypes
 import json
@@ -74,6 +78,29 @@ def call_init(cdll, name, slots):
     return init(slots)
 
 
+class Library:
+    """The declarations of a module as a caller uses them: each function is
+    the pointer to its direct-call entry, called with plain C arguments; each
+    constant is its value.
+
+    The backend's own `lib` is not handed out: for a function it builds a
+    CPython builtin around the globals entry's address, which here is the
+    plain C entry, so calling it would crash the process."""
+
+    def __init__(self, ffi, backend_lib):
+        for name in dir(backend_lib):
+            value = getattr(backend_lib, name)
+            if not isinstance(value, int):
+                value = ffi.addressof(backend_lib, name)
+            setattr(self, name, value)
+
+    def __dir__(self):
+        return sorted(self.__dict__)
+
+    def __repr__(self):
+        return "<declarations: %s>" % ", ".join(dir(self))
+
+
 class Module:
     """A module loaded through the host path."""
 
@@ -99,11 +126,11 @@ class Module:
             ctypes.addressof(self._exports), self.context_address)
         module = _cffi_backend._init_cffi_1_0_external_module(
             ctypes.addressof(self._raw))
-        self.ffi, self.lib = module.ffi, module.lib
+        self.ffi, self.lib = module.ffi, Library(module.ffi, module.lib)
 
     def function(self, name):
         """The function pointer that the globals entry of `name` gives."""
-        return self.ffi.addressof(self.lib, name)
+        return getattr(self.lib, name)
 
     # -- raw context -----------------------------------------------------------
     def globals(self):

@@ -4,18 +4,20 @@
 Each module is loaded through the host path (see kivohost) and its
 declarations are reconstructed from the type context alone: type names,
 structs and unions with their fields, integer constants with their values and
-function prototypes, in C syntax.
-
-usage: python3 -m kivohost.show_declarations [MODULE_FILE | MODULE_NAME]...
-With no argument, every module of the build (build/, or $KIVO_BUILD_DIR) is
-listed.
+function prototypes, in C syntax. Where a module's declaration list is at
+hand, a prototype that the list spells otherwise (a typedef name such as
+`PyInt16`, a `const`) is followed by the list's spelling in a comment.
 """
+import argparse
 import os
 import sys
 
 if not __package__:     # run as a file rather than with -m
     sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 import kivohost  # noqa: E402
+
+sys.path.insert(0, os.path.join(kivohost.ROOT, "frame", "generator"))
+import cffi_decls  # noqa: E402
 
 
 def declare(ct, declarator, names=None):
@@ -130,9 +132,10 @@ def record_lines(ffi, ct, shown, names=None, tags=None):
     return lines
 
 
-def listing(ffi, typedefs, structs, unions, constants, functions):
+def listing(ffi, typedefs, structs, unions, constants, functions, spellings=None):
     """Declarations in C syntax. `constants` are (name, value) pairs and
-    `functions` are (name, function-pointer ctype) pairs."""
+    `functions` are (name, function-pointer ctype) pairs. `spellings` maps
+    function names to their prototypes as a declaration list spells them."""
     names = typedef_names(ffi, typedefs)
     tags = {ffi.typeof("%s %s" % (keyword, name)): "%s %s" % (keyword, name)
             for keyword, group in (("struct", structs), ("union", unions))
@@ -147,11 +150,25 @@ def listing(ffi, typedefs, structs, unions, constants, functions):
     for ct in records:
         lines += record_lines(ffi, ct, shown, names, tags)
     lines += ["#define %s %d" % (name, value) for name, value in constants]
-    lines += [prototype(name, fn, names) for name, fn in functions]
+    for name, fn in functions:
+        line = prototype(name, fn, names)
+        declared = (spellings or {}).get(name, line[:-1]) + ";"
+        lines.append(line if declared == line else
+                     "%s  /* declared: %s */" % (line, declared))
     return "\n".join(lines) + "\n"
 
 
-def host_listing(module):
+def declared_spellings(name):
+    """The prototypes as the declaration list of the built module `name`
+    spells them, or None when that list is not at hand."""
+    try:
+        path = kivohost.declarations_path(name)
+        return cffi_decls.read(path).spellings()
+    except (KeyError, OSError):
+        return None
+
+
+def host_listing(module, spellings=None):
     ffi, lib = module.ffi, module.lib
     typedefs, structs, unions = ffi.list_types()
     constants, functions = [], []
@@ -162,21 +179,64 @@ def host_listing(module):
             constants.append((name, value))
         else:
             functions.append((name, ffi.typeof(module.function(name))))
-    return listing(ffi, typedefs, structs, unions, constants, functions)
+    return listing(ffi, typedefs, structs, unions, constants, functions, spellings)
+
+
+def module_listing(module):
+    """What the tool prints for a module: the host's view, with the
+    declaration list's spelling beside it where the list is at hand."""
+    return host_listing(module, declared_spellings(module.name))
+
+
+def summary(module):
+    """One line: what a module declares, counted from its type context."""
+    lib = module.lib
+    constants = sum(isinstance(getattr(lib, n), int) for n in dir(lib))
+    typedefs, structs, unions = module.ffi.list_types()
+    return ("%s (%s): %d functions, %d constants, %d type names, %d structs or "
+            "unions" % (module.name, os.path.basename(module.path),
+                        len(dir(lib)) - constants, constants, len(typedefs),
+                        len(structs) + len(unions)))
+
+
+def parser():
+    ap = argparse.ArgumentParser(
+        prog="python3 -m kivohost.show_declarations",
+        description="Print the declarations of built modules as the host reads "
+                    "them from their type contexts.",
+        epilog="With no argument, every module of the build (build/, or "
+               "$KIVO_BUILD_DIR) is listed.")
+    ap.add_argument("modules", nargs="*", metavar="MODULE_NAME | MODULE_FILE",
+                    help="a module name of the build (%s) or the path of a "
+                         "module file" % ", ".join(sorted(kivohost.built_modules()))
+                         if kivohost.built_modules() else
+                         "a module name of the build or the path of a module file")
+    return ap
 
 
 def main(argv):
-    targets = argv or [n for n in sorted(kivohost.built_modules())
-                       if kivohost.find_module(n)]
+    ap = parser()
+    targets = ap.parse_args(argv).modules or [
+        n for n in sorted(kivohost.built_modules()) if kivohost.find_module(n)]
+    modules = []
     for target in targets:
         if os.path.sep in target or os.path.isfile(target):
-            path = target
-            name = os.path.basename(target).split(".", 1)[0]
+            if not os.path.isfile(target):
+                ap.error("%s: no such module file" % target)
+            name, path = os.path.basename(target).split(".", 1)[0], target
         else:
-            name, path = target, kivohost.module_path(target)
-        module = kivohost.Module(name, path)
+            name, path = target, kivohost.find_module(target)
+            if path is None:
+                ap.error("%s: no built module of that name in %s"
+                         % (target, kivohost.build_dir()))
+        modules.append((name, path))
+    for name, path in modules:
+        try:
+            module = kivohost.Module(name, path)
+        except (OSError, AttributeError) as error:   # not loadable, or no init export
+            ap.error("%s: not a module the host can load (%s)" % (path, error))
         print("/* %s: %s */" % (name, os.path.basename(path)))
-        print(host_listing(module))
+        print(module_listing(module))
 
 
 if __name__ == "__main__":

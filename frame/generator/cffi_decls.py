@@ -11,7 +11,9 @@ change in CFFI is a change here alone. It relies on:
   * the model classes of `cffi.model` (their `args`, `result`, `ellipsis`,
     `totype`, `fldnames`, `fldtypes`, `fldbitsize`, `partial`, `kind` and
     `name` members);
-  * the op and primitive numbering of `cffi.cffi_opcode`.
+  * the op and primitive numbering of `cffi.cffi_opcode`;
+  * `FFI._parser._parse(text)`, whose first result is pycparser's syntax tree
+    of the list (for the functions' prototypes as the list spells them).
 
 SUPPORTED is the range of CFFI releases whose parser keeps these as they are
 in 1.15 (Debian 12's, the one tested here): 1.15 to 1.17. `check_version()`
@@ -57,7 +59,7 @@ class Declarations:
 
     def __init__(self, text, source):
         check_version()
-        self.source = source
+        self.source, self.text = source, text
         self.ffi = cffi.FFI()
         try:
             self.ffi.cdef(text)
@@ -76,6 +78,16 @@ class Declarations:
                 self.constants[name] = None if tp == "..." else tp
             elif kind not in KINDS:
                 raise self.error(name, "declarations of kind %r are not supported" % kind)
+
+    def spellings(self):
+        """{function name: its prototype as the list spells it}, typedef names
+        and qualifiers kept (`PyInt16 st_ulaw2linear16(unsigned char)`),
+        where `functions` holds the types they resolve to."""
+        from pycparser import c_ast, c_generator
+        tree = self.ffi._parser._parse(self.text)[0]
+        printer = c_generator.CGenerator()
+        return {node.name: printer.visit(node) for node in tree.ext
+                if isinstance(node, c_ast.Decl) and isinstance(node.type, c_ast.FuncDecl)}
 
     def error(self, name, what):
         return DeclarationError("%s: %s: %s" % (self.source, name, what))

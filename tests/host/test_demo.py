@@ -5,7 +5,9 @@ import subprocess
 import sys
 import wave
 
+import numpy as np
 import pytest
+import soundfile
 
 import kivohost
 
@@ -30,7 +32,8 @@ def test_every_step_reports_itself(run):
     _, stdout, _ = run
     for text in ("Declarations of the built modules", "Audio through _samplekit",
                  "A Tk window driven through tclbridge",
-                 "unsigned char st_14linear2ulaw(short);", "Tcl_Interp *Tcl_CreateInterp(void);"):
+                 "9 functions, 0 constants, 1 type names",
+                 "55 functions, 12 constants, 10 type names"):
         assert text in stdout
 
 
@@ -56,7 +59,7 @@ def test_codec_figures_are_sane(run):
     assert by_codec["IMA ADPCM"]["snr_db"] > 20
     assert by_codec["IMA ADPCM"]["bits_per_sample"] == pytest.approx(4.0, abs=0.01)
     assert by_codec["rate 8 kHz and back"]["snr_db"] > 5
-    assert all(r["samples_per_second"] > 0 for r in summary["results"])
+    assert all(r["speed"] > 0 for r in summary["results"])
 
 
 def test_window_was_clicked_and_photographed(run):
@@ -72,3 +75,40 @@ def test_figure_is_drawn(run):
     out, _, _ = run
     import matplotlib.image
     assert matplotlib.image.imread(str(out / "codecs.png")).std() > 0.02
+
+
+# (libsndfile container, encoding, channels, frames) -> demo.py's exit status
+INPUTS = {"u8-mono": ("WAV", "PCM_U8", 1, 1600),
+          "24bit-stereo-extensible": ("WAVEX", "PCM_24", 2, 1600),
+          "float-mono": ("WAV", "FLOAT", 1, 1600),
+          "ulaw-stereo": ("WAV", "ULAW", 2, 1600),
+          "alaw-mono": ("WAV", "ALAW", 1, 7),
+          "no-samples": ("WAV", "PCM_16", 1, 0)}
+
+
+@pytest.mark.parametrize("case", sorted(INPUTS) + ["not-a-wav"])
+def test_any_input_gives_results_or_one_line(case, tmp_path):
+    path, out = tmp_path / (case + ".wav"), tmp_path / "out"
+    if case == "not-a-wav":
+        path.write_text("hello\n")
+    else:
+        container, encoding, channels, frames = INPUTS[case]
+        tone = 0.5 * np.sin(np.arange(frames) * 0.3)
+        soundfile.write(str(path), np.column_stack([tone] * channels), 8000,
+                        subtype=encoding, format=container)
+    result = subprocess.run([sys.executable, DEMO, "--no-window", "--out", str(out),
+                             str(path)], capture_output=True, text=True, timeout=300)
+    assert "Traceback" not in result.stdout + result.stderr
+    if case == "not-a-wav":
+        assert result.returncode == 1 and not out.exists()
+        assert result.stderr.count("\n") == 1 and str(path) in result.stderr
+    elif case == "no-samples":
+        assert result.returncode == 0 and not out.exists()
+        assert "nothing to do" in result.stdout
+    else:
+        assert result.returncode == 0, result.stderr
+        n = INPUTS[case][2]
+        channels = {w.name: soundfile.info(str(w)).channels for w in out.glob("*.wav")}
+        assert channels == {"g711_ulaw.wav": n, "g711_alaw.wav": n, "adpcm.wav": n,
+                            "ratecv_4k.wav": n, "ratecv_back.wav": n,
+                            "mix_echo.wav": n, "stereo_pan.wav": 2}

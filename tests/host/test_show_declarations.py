@@ -97,4 +97,4 @@ def test_listing_equals_the_reviewed_golden_listing(name):
     golden = os.path.splitext(kivohost.declarations_path(name))[0] + ".listing"
     with open(golden) as f:
         expected = f.read()
-    assert show_declarations.host_listing(kivohost.Module(name)) == expected
+    assert show_declarations.module_listing(kivohost.Module(name)) == expected
