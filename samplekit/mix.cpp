@@ -64,14 +64,6 @@ __m128i narrow24(__m128i r) {
     return _mm_or_si128(_mm_move_epi64(w), _mm_slli_si128(_mm_srli_si128(w, 8), 6));
 }
 
-// Stores the 12 bytes of narrow24(r) as two 8-byte stores, at p and p + 6:
-// bytes p + 12 and p + 13 receive zeros, for a later store to overwrite.
-void store_12_bytes_spilling_2(unsigned char *p, __m128i r) {
-    const __m128d w = _mm_castsi128_pd(narrow24_halves(r));
-    _mm_storel_pd(reinterpret_cast<double *>(p), w);
-    _mm_storeh_pd(reinterpret_cast<double *>(p + 6), w);
-}
-
 // Stores bytes 0-11 of v.
 void store_12_bytes(unsigned char *p, __m128i v) {
     _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
@@ -80,9 +72,11 @@ void store_12_bytes(unsigned char *p, __m128i v) {
 }
 
 // Lanes sign-extended from their low 8 * W bits (W of 1 or 2), so that the
-// saturating packs keep exactly those bits.
-template <int W>
+// saturating packs keep exactly those bits. Results already within the
+// width's limits pass unchanged; only a NaN product's INT32_MIN needs it.
+template <int W, bool MayBeNaN>
 __m128i low_bits_signed(__m128i v) {
+    if constexpr (!MayBeNaN) return v;
     constexpr int shift = 32 - 8 * W;
     return _mm_srai_epi32(_mm_slli_epi32(v, shift), shift);
 }
@@ -184,7 +178,7 @@ struct StereoGains {
 
 // Expands the whole blocks of W-byte samples in [0, end) that can be loaded
 // without reading past end; returns the offset of the first sample left.
-template <int W, bool ClampLeft, bool ClampRight>
+template <int W, bool ClampLeft, bool ClampRight, bool MayBeNaN = false>
 std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
                             double lgain, double rgain) {
     const StereoGains<W, ClampLeft, ClampRight> g(lgain, rgain);
@@ -197,8 +191,10 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
             __m128i r2, r3;
             g.expand(_mm_srai_epi32(_mm_unpacklo_epi16(bytes, bytes), 24), r0, r1);
             g.expand(_mm_srai_epi32(_mm_unpackhi_epi16(bytes, bytes), 24), r2, r3);
-            const __m128i low = _mm_packs_epi32(low_bits_signed<1>(r0), low_bits_signed<1>(r1));
-            const __m128i high = _mm_packs_epi32(low_bits_signed<1>(r2), low_bits_signed<1>(r3));
+            const __m128i low = _mm_packs_epi32(low_bits_signed<1, MayBeNaN>(r0),
+                                                low_bits_signed<1, MayBeNaN>(r1));
+            const __m128i high = _mm_packs_epi32(low_bits_signed<1, MayBeNaN>(r2),
+                                                 low_bits_signed<1, MayBeNaN>(r3));
             store_bytes(out + 2 * i, _mm_packs_epi16(low, high));
         }
     } else if constexpr (W == 2) {
@@ -206,16 +202,40 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
             const __m128i x = load_8_bytes(in + i);
             g.expand(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16), r0, r1);
             store_bytes(out + 2 * i,
-                        _mm_packs_epi32(low_bits_signed<2>(r0), low_bits_signed<2>(r1)));
+                        _mm_packs_epi32(low_bits_signed<2, MayBeNaN>(r0),
+                                        low_bits_signed<2, MayBeNaN>(r1)));
         }
     } else if constexpr (W == 3) {
-        // 24 output bytes per block and 2 more that the next store or the
-        // tail overwrites: the output does not overlap the input, and
-        // 2 * i + 26 <= 2 * end keeps them inside it.
-        for (; end - i >= 16; i += 12) {
-            g.expand(widen24(load_bytes(in + i)), r0, r1);
-            store_12_bytes_spilling_2(out + 2 * i, r0);
-            store_12_bytes_spilling_2(out + 2 * i + 12, r1);
+        // Each sample comes from a 4-byte load ending with its last byte, so
+        // that it lands in bits 8-31 of a lane, from where the arithmetic
+        // shift brings it down with its sign; the fragment's first sample has
+        // no byte before it and takes the plain form. Each result goes out
+        // with a 4-byte store whose fourth byte the next store overwrites:
+        // the output does not overlap the input, the last spill of a block
+        // lands on the next sample, which follows (2 * i + 25 <= 2 * end),
+        // and the loads stay within [i - 1, i + 12).
+        if (end < 3) return 0;
+        samplekit::stereo_sample<3>(out, in, lgain, rgain);
+        const auto sample_lane = [in](std::size_t at) {
+            std::int32_t bits;
+            std::memcpy(&bits, in + at - 1, 4);
+            return _mm_cvtsi32_si128(bits);
+        };
+        const auto store_low_3 = [](unsigned char *p, __m128i v) {
+            const std::int32_t bits = _mm_cvtsi128_si32(v);
+            std::memcpy(p, &bits, 4);
+        };
+        for (i = 3; end - i >= 13; i += 6) {
+            const __m128i pair = _mm_srai_epi32(
+                _mm_unpacklo_epi32(sample_lane(i), sample_lane(i + 3)), 8);
+            const __m128d v = _mm_cvtepi32_pd(pair);
+            const __m128i left = g.template scale<ClampLeft>(v, g.left);
+            const __m128i right = g.template scale<ClampRight>(v, g.right);
+            unsigned char *p = out + 2 * i;
+            store_low_3(p, left);
+            store_low_3(p + 3, right);
+            store_low_3(p + 6, _mm_srli_si128(left, 4));
+            store_low_3(p + 9, _mm_srli_si128(right, 4));
         }
     } else {
         for (; end - i >= 16; i += 16) {
@@ -230,6 +250,10 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
 template <int W>
 std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
                             double lgain, double rgain) {
+    // A finite gain gives no NaN product (an overflow saturates), so every
+    // result lies within the limits and the packs keep it as it is.
+    if (W <= 2 && !(std::isfinite(lgain) && std::isfinite(rgain)))
+        return tostereo_blocks<W, true, true, true>(out, in, end, lgain, rgain);
     const bool left = needs_clamp<W>(lgain);
     const bool right = needs_clamp<W>(rgain);
     if (left && right) return tostereo_blocks<W, true, true>(out, in, end, lgain, rgain);
