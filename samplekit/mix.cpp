@@ -33,42 +33,28 @@ void store_bytes(unsigned char *p, __m128i v) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
 }
 
-__m128i set_halves(std::uint64_t bits) {
-    return _mm_set1_epi64x(static_cast<long long>(bits));
+// The 24-bit sample at p in bits 8-31 of lane 0, from a 4-byte load that
+// ends with its last byte (reading p[-1] to p[2]); an arithmetic shift right
+// by 8 gives its native value. Width 3 has no byte shuffle in SSE2, and one
+// unaligned load per sample is cheaper than moving 24-bit lanes into place.
+__m128i sample24_high(const unsigned char *p) {
+    std::int32_t bits;
+    std::memcpy(&bits, p - 1, 4);
+    return _mm_cvtsi32_si128(bits);
 }
 
-// Four 24-bit samples in bytes 0-11 of v to their native values in 32-bit
-// lanes. Samples 2 and 3 move to the upper half; in each half the first
-// sample goes to bits 8-31 and the second to bits 40-63, and the arithmetic
-// shift sign-extends both.
-__m128i widen24(__m128i v) {
-    const __m128i w = _mm_unpacklo_epi64(v, _mm_srli_si128(v, 6));
-    const __m128i first = _mm_and_si128(_mm_slli_epi64(w, 8), set_halves(0xFFFFFF00u));
-    const __m128i second =
-        _mm_and_si128(_mm_slli_epi64(w, 16), set_halves(0xFFFFFF0000000000u));
-    return _mm_srai_epi32(_mm_or_si128(first, second), 8);
+// Four 24-bit samples at p (reading p[-1] to p[11]) as native values in
+// 32-bit lanes.
+__m128i samples24(const unsigned char *p) {
+    const __m128i low = _mm_unpacklo_epi32(sample24_high(p), sample24_high(p + 3));
+    const __m128i high = _mm_unpacklo_epi32(sample24_high(p + 6), sample24_high(p + 9));
+    return _mm_srai_epi32(_mm_unpacklo_epi64(low, high), 8);
 }
 
-// The low three bytes of each pair of 32-bit lanes packed into bytes 0-5 of
-// its half; bytes 6 and 7 of each half are zero.
-__m128i narrow24_halves(__m128i r) {
-    const __m128i first = _mm_and_si128(r, set_halves(0xFFFFFFu));
-    const __m128i second = _mm_and_si128(_mm_srli_epi64(r, 8), set_halves(0xFFFFFF000000u));
-    return _mm_or_si128(first, second);
-}
-
-// Inverse of widen24: the low three bytes of four 32-bit lanes packed into
-// bytes 0-11, bytes 12-15 zero.
-__m128i narrow24(__m128i r) {
-    const __m128i w = narrow24_halves(r);
-    return _mm_or_si128(_mm_move_epi64(w), _mm_slli_si128(_mm_srli_si128(w, 8), 6));
-}
-
-// Stores bytes 0-11 of v.
-void store_12_bytes(unsigned char *p, __m128i v) {
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
-    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
-    std::memcpy(p + 8, &high, 4);
+// Stores the low 4 bytes of v.
+void store_low_4(unsigned char *p, __m128i v) {
+    const std::int32_t bits = _mm_cvtsi128_si32(v);
+    std::memcpy(p, &bits, 4);
 }
 
 // Lanes sign-extended from their low 8 * W bits (W of 1 or 2), so that the
@@ -110,11 +96,24 @@ std::size_t add_blocks(unsigned char *out, const unsigned char *a,
                        const unsigned char *b, std::size_t end) {
     std::size_t i = 0;
     if constexpr (W == 3) {
-        // 4 samples from 16-byte loads of which 12 bytes are used.
-        for (; end - i >= 16; i += 12) {
-            const __m128i s = saturated_sum24(widen24(load_bytes(a + i)),
-                                              widen24(load_bytes(b + i)));
-            store_12_bytes(out + i, narrow24(s));
+        // Four samples per block, each read with a 4-byte load ending with
+        // its last byte (as in tostereo; the fragment's first sample takes
+        // the plain form) and stored with a 4-byte store whose fourth byte
+        // the next store of the block overwrites. The block's last sample
+        // must not spill onto the next, which out may share with an input:
+        // it is stored from one byte earlier, led by the third sample's last
+        // byte. Loads stay within [i - 1, i + 12), stores within [i, i + 12).
+        if (end < 3) return 0;
+        samplekit::add_sample<3>(out, a, b);
+        for (i = 3; end - i >= 12; i += 12) {
+            const __m128i s = saturated_sum24(samples24(a + i), samples24(b + i));
+            store_low_4(out + i, s);
+            store_low_4(out + i + 3, _mm_srli_si128(s, 4));
+            store_low_4(out + i + 6, _mm_srli_si128(s, 8));
+            // Lane 3: the fourth sum in bytes 1-3, the third's byte 2 below.
+            const __m128i third_top = _mm_srli_epi32(_mm_slli_epi32(s, 8), 24);
+            const __m128i last = _mm_or_si128(_mm_slli_epi32(s, 8), _mm_slli_si128(third_top, 4));
+            store_low_4(out + i + 8, _mm_srli_si128(last, 12));
         }
     } else {
         for (; end - i >= 16; i += 16) {
@@ -216,26 +215,17 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
         // and the loads stay within [i - 1, i + 12).
         if (end < 3) return 0;
         samplekit::stereo_sample<3>(out, in, lgain, rgain);
-        const auto sample_lane = [in](std::size_t at) {
-            std::int32_t bits;
-            std::memcpy(&bits, in + at - 1, 4);
-            return _mm_cvtsi32_si128(bits);
-        };
-        const auto store_low_3 = [](unsigned char *p, __m128i v) {
-            const std::int32_t bits = _mm_cvtsi128_si32(v);
-            std::memcpy(p, &bits, 4);
-        };
         for (i = 3; end - i >= 13; i += 6) {
             const __m128i pair = _mm_srai_epi32(
-                _mm_unpacklo_epi32(sample_lane(i), sample_lane(i + 3)), 8);
+                _mm_unpacklo_epi32(sample24_high(in + i), sample24_high(in + i + 3)), 8);
             const __m128d v = _mm_cvtepi32_pd(pair);
             const __m128i left = g.template scale<ClampLeft>(v, g.left);
             const __m128i right = g.template scale<ClampRight>(v, g.right);
             unsigned char *p = out + 2 * i;
-            store_low_3(p, left);
-            store_low_3(p + 3, right);
-            store_low_3(p + 6, _mm_srli_si128(left, 4));
-            store_low_3(p + 9, _mm_srli_si128(right, 4));
+            store_low_4(p, left);
+            store_low_4(p + 3, right);
+            store_low_4(p + 6, _mm_srli_si128(left, 4));
+            store_low_4(p + 9, _mm_srli_si128(right, 4));
         }
     } else {
         for (; end - i >= 16; i += 16) {
