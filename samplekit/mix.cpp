@@ -87,6 +87,31 @@ __m128i saturated_sum24(__m128i x, __m128i y) {
     return _mm_cvttps_epi32(s);
 }
 
+// Sums of 16-byte blocks from offset i while a whole block remains before
+// end; returns the offset reached. Streamed stores go around the caches and
+// need out + i aligned to 16 bytes.
+template <int W, bool Stream>
+std::size_t add_16_byte_blocks(unsigned char *out, const unsigned char *a,
+                               const unsigned char *b, std::size_t i, std::size_t end) {
+    for (; end - i >= 16; i += 16) {
+        const __m128i x = load_bytes(a + i);
+        const __m128i y = load_bytes(b + i);
+        __m128i s;
+        if constexpr (W == 1) s = _mm_adds_epi8(x, y);
+        else if constexpr (W == 2) s = _mm_adds_epi16(x, y);
+        else s = saturated_sum32(x, y);
+        if constexpr (Stream) _mm_stream_si128(reinterpret_cast<__m128i *>(out + i), s);
+        else store_bytes(out + i, s);
+    }
+    if constexpr (Stream) _mm_sfence();   // ordered before whatever the caller stores next
+    return i;
+}
+
+// From this many bytes on, the sums are streamed: an output this large
+// would push the inputs out of the nearer caches, the routine never reads it
+// back, and a streamed line is not read from memory before it is written.
+inline constexpr std::size_t kStreamedAddBytes = 512 * 1024;
+
 // Adds the whole blocks of W-byte samples in [0, end) that can be loaded
 // without reading past end; returns the offset of the first sample left.
 // Both inputs of a block are loaded before its output is stored, so out may
@@ -116,15 +141,15 @@ std::size_t add_blocks(unsigned char *out, const unsigned char *a,
             store_low_4(out + i + 8, _mm_srli_si128(last, 12));
         }
     } else {
-        for (; end - i >= 16; i += 16) {
-            const __m128i x = load_bytes(a + i);
-            const __m128i y = load_bytes(b + i);
-            __m128i s;
-            if constexpr (W == 1) s = _mm_adds_epi8(x, y);
-            else if constexpr (W == 2) s = _mm_adds_epi16(x, y);
-            else s = saturated_sum32(x, y);
-            store_bytes(out + i, s);
+        // Streaming starts where out is aligned, after as many whole samples
+        // as that takes (none when out's misalignment is not a whole number
+        // of samples: then the stores stay ordinary).
+        const std::size_t head = (0 - reinterpret_cast<std::uintptr_t>(out)) & 15;
+        if (end >= kStreamedAddBytes && head % W == 0) {
+            for (; i < head; i += W) samplekit::add_sample<W>(out + i, a + i, b + i);
+            return add_16_byte_blocks<W, true>(out, a, b, i, end);
         }
+        i = add_16_byte_blocks<W, false>(out, a, b, i, end);
     }
     return i;
 }
