@@ -6,7 +6,8 @@
 // saturates them itself), computed with the same arithmetic as the plain form
 // in mix_sample.h, and narrowed back. A block is only loaded where all the
 // bytes it reads lie inside the caller's buffer; the samples after the last
-// such block go through the plain form.
+// such block go through the plain form, and so does the first sample at
+// width 3, whose loads start one byte before each sample.
 #include <emmintrin.h>
 
 #include <cmath>
