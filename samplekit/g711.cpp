@@ -1,24 +1,10 @@
 // G.711 companding of single samples: u-law and A-law, each direction.
 #include <array>
-#include <bit>
 #include <cstdint>
 
 #include "samplekit_decls.h"
 
 namespace {
-
-// The segments of both laws end at powers of two less one: u-law segment s
-// holds biased magnitudes up to 2^(s+6) - 1 (63 ... 8191), A-law segment s
-// magnitudes up to 2^(s+5) - 1 (31 ... 4095). The smallest segment whose end
-// is not below a magnitude is therefore found from the magnitude's bit width,
-// without a search.
-constexpr int ulaw_segment(int biased) {   // biased: 33..8225; 8 past the end
-    return static_cast<int>(std::bit_width(static_cast<unsigned>(biased))) - 6;
-}
-constexpr int alaw_segment(int magnitude) {   // magnitude: 0..4095
-    const int s = static_cast<int>(std::bit_width(static_cast<unsigned>(magnitude))) - 5;
-    return s < 0 ? 0 : s;
-}
 
 // Decoder outputs scaled to 16 bits: u-law values times 4, A-law times 8.
 constexpr std::array<std::int16_t, 256> make_ulaw_decode_table() {
@@ -49,56 +35,53 @@ constexpr std::array<std::int16_t, 256> make_alaw_decode_table() {
 constexpr auto ulaw_decode_table = make_ulaw_decode_table();
 constexpr auto alaw_decode_table = make_alaw_decode_table();
 
-// The encoders by their rule. The sign is folded in without branches:
-// negative is all ones.
+// Both encoders take the segment from the position of the magnitude's
+// highest set bit and the step from the four bits below it, which is what a
+// search of the segment ends (2^(s+6) - 1 for u-law's biased magnitudes,
+// 2^(s+5) - 1 for A-law's magnitudes) finds. Each scales its magnitude m so
+// that the highest bit of segment s is bit s + 7. With top the index of m's
+// highest bit, (m << 4) >> top is that bit followed by the four step bits,
+// 16 + step, and the code (s << 4) | step is top * 16 + (16 + step) - 128.
+// On the low byte, subtracting 128 flips bit 7, as the sign does; the sign's
+// flip is added as 128 * negative, and both flips and each law's mask are
+// folded into one final exclusive or.
+constexpr unsigned code_bits(unsigned magnitude, unsigned top_source, int negative) {
+    const auto top = static_cast<unsigned>(31 - __builtin_clz(top_source));   // source > 0
+    const unsigned step = (magnitude << 4) >> top;   // 16 + step
+    return (top + 8 * static_cast<unsigned>(negative)) * 16 + step;
+}
+
+// v = x >> 2 with its sign removed and biased by 33 is b >> 2 with
+// b = ((x + 4 * negative) ^ negative) + 132: for a negative x, ~(x - 4) is
+// -x + 3, and v's negation adds one to the ones' complement (x >> 2) ^ -1.
+// The two low bits of b are shifted out with the step. A biased magnitude
+// past 8191 (segment 8, b from 32768 to 32903) must give the code of 8191,
+// the last step of segment 7: there code_bits is exactly one above it.
 constexpr unsigned char ulaw_of(int sample) {
-    int v = sample >> 2;   // arithmetic: -1 stays -1
-    const int negative = v >> 31;
-    v = (v ^ negative) - negative;   // magnitude
-    const int mask = 0xFF ^ (negative & 0x80);   // 0x7F for a negative value
-    v += 33;   // bias; at most 8225
-    const int segment = ulaw_segment(v);
-    if (segment == 8) return static_cast<unsigned char>(0x7F ^ mask);
-    return static_cast<unsigned char>(
-        ((segment << 4) | ((v >> (segment + 1)) & 0x0F)) ^ mask);
+    const int negative = sample >> 31;   // all ones below zero
+    const auto biased4 = static_cast<unsigned>((sample + 4 * negative) ^ negative) + 132;
+    return static_cast<unsigned char>((code_bits(biased4, biased4, negative) - (biased4 >> 15)) ^
+                                      0x7F);
 }
 
+// v = x >> 3, a negative one replaced by its ones' complement, is y >> 3
+// with y = x ^ negative (0..32767). Segment 0 has the step width of
+// segment 1, so its top is taken as bit 8 as well: its code, v >> 1 = y >> 4,
+// is what code_bits gives without the leading one.
 constexpr unsigned char alaw_of(int sample) {
-    int v = sample >> 3;
-    const int negative = v >> 31;
-    v ^= negative;   // ones' complement of a negative value: 0..4095
-    const int mask = 0xD5 ^ (negative & 0x80);   // 0x55 for a negative value
-    const int segment = alaw_segment(v);
-    const int step = (segment < 2 ? v >> 1 : v >> segment) & 0x0F;
-    return static_cast<unsigned char>(((segment << 4) | step) ^ mask);
-}
-
-// The encoders ignore the low 2 (u-law) and 3 (A-law) bits of a sample, so
-// a table of 16384 and one of 8192 codes, indexed by the remaining bits as an
-// unsigned number, make each call one load.
-template <int Shift, unsigned char (*Encode)(int)>
-constexpr std::array<unsigned char, (65536 >> Shift)> make_encode_table() {
-    std::array<unsigned char, (65536 >> Shift)> table{};
-    for (int sample = -32768; sample < 32768; sample += 1 << Shift)
-        table[static_cast<unsigned>(sample + 32768) >> Shift] = Encode(sample);
-    return table;
-}
-
-constexpr auto ulaw_encode_table = make_encode_table<2, ulaw_of>();
-constexpr auto alaw_encode_table = make_encode_table<3, alaw_of>();
-
-unsigned encode_index(PyInt16 sample, int shift) {
-    return static_cast<unsigned>(sample + 32768) >> shift;
+    const int negative = sample >> 31;
+    const auto y = static_cast<unsigned>(sample ^ negative);
+    return static_cast<unsigned char>(code_bits(y, y | 256, negative) ^ 0x55);
 }
 
 }  // namespace
 
 extern "C" unsigned char st_14linear2ulaw(PyInt16 sample) {
-    return ulaw_encode_table[encode_index(sample, 2)];
+    return ulaw_of(sample);
 }
 
 extern "C" unsigned char st_linear2alaw(PyInt16 sample) {
-    return alaw_encode_table[encode_index(sample, 3)];
+    return alaw_of(sample);
 }
 
 extern "C" PyInt16 st_ulaw2linear16(unsigned char code) {

@@ -6,7 +6,8 @@
 // saturates them itself), computed with the same arithmetic as the plain form
 // in mix_sample.h, and narrowed back. A block is only loaded where all the
 // bytes it reads lie inside the caller's buffer; the samples after the last
-// such block go through the plain form.
+// such block go through the plain form, and so does the first sample at
+// width 3, whose loads start one byte before each sample.
 #include <emmintrin.h>
 
 #include <cmath>
@@ -33,56 +34,36 @@ void store_bytes(unsigned char *p, __m128i v) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(p), v);
 }
 
-__m128i set_halves(std::uint64_t bits) {
-    return _mm_set1_epi64x(static_cast<long long>(bits));
+// The 24-bit sample at p in bits 8-31 of lane 0, from a 4-byte load that
+// ends with its last byte (reading p[-1] to p[2]); an arithmetic shift right
+// by 8 gives its native value. Width 3 has no byte shuffle in SSE2, and one
+// unaligned load per sample is cheaper than moving 24-bit lanes into place.
+__m128i sample24_high(const unsigned char *p) {
+    std::int32_t bits;
+    std::memcpy(&bits, p - 1, 4);
+    return _mm_cvtsi32_si128(bits);
 }
 
-// Four 24-bit samples in bytes 0-11 of v to their native values in 32-bit
-// lanes. Samples 2 and 3 move to the upper half; in each half the first
-// sample goes to bits 8-31 and the second to bits 40-63, and the arithmetic
-// shift sign-extends both.
-__m128i widen24(__m128i v) {
-    const __m128i w = _mm_unpacklo_epi64(v, _mm_srli_si128(v, 6));
-    const __m128i first = _mm_and_si128(_mm_slli_epi64(w, 8), set_halves(0xFFFFFF00u));
-    const __m128i second =
-        _mm_and_si128(_mm_slli_epi64(w, 16), set_halves(0xFFFFFF0000000000u));
-    return _mm_srai_epi32(_mm_or_si128(first, second), 8);
+// Four 24-bit samples at p (reading p[-1] to p[11]) as native values in
+// 32-bit lanes.
+__m128i samples24(const unsigned char *p) {
+    const __m128i low = _mm_unpacklo_epi32(sample24_high(p), sample24_high(p + 3));
+    const __m128i high = _mm_unpacklo_epi32(sample24_high(p + 6), sample24_high(p + 9));
+    return _mm_srai_epi32(_mm_unpacklo_epi64(low, high), 8);
 }
 
-// The low three bytes of each pair of 32-bit lanes packed into bytes 0-5 of
-// its half; bytes 6 and 7 of each half are zero.
-__m128i narrow24_halves(__m128i r) {
-    const __m128i first = _mm_and_si128(r, set_halves(0xFFFFFFu));
-    const __m128i second = _mm_and_si128(_mm_srli_epi64(r, 8), set_halves(0xFFFFFF000000u));
-    return _mm_or_si128(first, second);
-}
-
-// Inverse of widen24: the low three bytes of four 32-bit lanes packed into
-// bytes 0-11, bytes 12-15 zero.
-__m128i narrow24(__m128i r) {
-    const __m128i w = narrow24_halves(r);
-    return _mm_or_si128(_mm_move_epi64(w), _mm_slli_si128(_mm_srli_si128(w, 8), 6));
-}
-
-// Stores the 12 bytes of narrow24(r) as two 8-byte stores, at p and p + 6:
-// bytes p + 12 and p + 13 receive zeros, for a later store to overwrite.
-void store_12_bytes_spilling_2(unsigned char *p, __m128i r) {
-    const __m128d w = _mm_castsi128_pd(narrow24_halves(r));
-    _mm_storel_pd(reinterpret_cast<double *>(p), w);
-    _mm_storeh_pd(reinterpret_cast<double *>(p + 6), w);
-}
-
-// Stores bytes 0-11 of v.
-void store_12_bytes(unsigned char *p, __m128i v) {
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
-    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
-    std::memcpy(p + 8, &high, 4);
+// Stores the low 4 bytes of v.
+void store_low_4(unsigned char *p, __m128i v) {
+    const std::int32_t bits = _mm_cvtsi128_si32(v);
+    std::memcpy(p, &bits, 4);
 }
 
 // Lanes sign-extended from their low 8 * W bits (W of 1 or 2), so that the
-// saturating packs keep exactly those bits.
-template <int W>
+// saturating packs keep exactly those bits. Results already within the
+// width's limits pass unchanged; only a NaN product's INT32_MIN needs it.
+template <int W, bool MayBeNaN>
 __m128i low_bits_signed(__m128i v) {
+    if constexpr (!MayBeNaN) return v;
     constexpr int shift = 32 - 8 * W;
     return _mm_srai_epi32(_mm_slli_epi32(v, shift), shift);
 }
@@ -107,6 +88,31 @@ __m128i saturated_sum24(__m128i x, __m128i y) {
     return _mm_cvttps_epi32(s);
 }
 
+// Sums of 16-byte blocks from offset i while a whole block remains before
+// end; returns the offset reached. Streamed stores go around the caches and
+// need out + i aligned to 16 bytes.
+template <int W, bool Stream>
+std::size_t add_16_byte_blocks(unsigned char *out, const unsigned char *a,
+                               const unsigned char *b, std::size_t i, std::size_t end) {
+    for (; end - i >= 16; i += 16) {
+        const __m128i x = load_bytes(a + i);
+        const __m128i y = load_bytes(b + i);
+        __m128i s;
+        if constexpr (W == 1) s = _mm_adds_epi8(x, y);
+        else if constexpr (W == 2) s = _mm_adds_epi16(x, y);
+        else s = saturated_sum32(x, y);
+        if constexpr (Stream) _mm_stream_si128(reinterpret_cast<__m128i *>(out + i), s);
+        else store_bytes(out + i, s);
+    }
+    if constexpr (Stream) _mm_sfence();   // ordered before whatever the caller stores next
+    return i;
+}
+
+// From this many bytes on, the sums are streamed: an output this large
+// would push the inputs out of the nearer caches, the routine never reads it
+// back, and a streamed line is not read from memory before it is written.
+inline constexpr std::size_t kStreamedAddBytes = 512 * 1024;
+
 // Adds the whole blocks of W-byte samples in [0, end) that can be loaded
 // without reading past end; returns the offset of the first sample left.
 // Both inputs of a block are loaded before its output is stored, so out may
@@ -116,22 +122,35 @@ std::size_t add_blocks(unsigned char *out, const unsigned char *a,
                        const unsigned char *b, std::size_t end) {
     std::size_t i = 0;
     if constexpr (W == 3) {
-        // 4 samples from 16-byte loads of which 12 bytes are used.
-        for (; end - i >= 16; i += 12) {
-            const __m128i s = saturated_sum24(widen24(load_bytes(a + i)),
-                                              widen24(load_bytes(b + i)));
-            store_12_bytes(out + i, narrow24(s));
+        // Four samples per block, each read with a 4-byte load ending with
+        // its last byte (as in tostereo; the fragment's first sample takes
+        // the plain form) and stored with a 4-byte store whose fourth byte
+        // the next store of the block overwrites. The block's last sample
+        // must not spill onto the next, which out may share with an input:
+        // it is stored from one byte earlier, led by the third sample's last
+        // byte. Loads stay within [i - 1, i + 12), stores within [i, i + 12).
+        if (end < 3) return 0;
+        samplekit::add_sample<3>(out, a, b);
+        for (i = 3; end - i >= 12; i += 12) {
+            const __m128i s = saturated_sum24(samples24(a + i), samples24(b + i));
+            store_low_4(out + i, s);
+            store_low_4(out + i + 3, _mm_srli_si128(s, 4));
+            store_low_4(out + i + 6, _mm_srli_si128(s, 8));
+            // Lane 3: the fourth sum in bytes 1-3, the third's byte 2 below.
+            const __m128i third_top = _mm_srli_epi32(_mm_slli_epi32(s, 8), 24);
+            const __m128i last = _mm_or_si128(_mm_slli_epi32(s, 8), _mm_slli_si128(third_top, 4));
+            store_low_4(out + i + 8, _mm_srli_si128(last, 12));
         }
     } else {
-        for (; end - i >= 16; i += 16) {
-            const __m128i x = load_bytes(a + i);
-            const __m128i y = load_bytes(b + i);
-            __m128i s;
-            if constexpr (W == 1) s = _mm_adds_epi8(x, y);
-            else if constexpr (W == 2) s = _mm_adds_epi16(x, y);
-            else s = saturated_sum32(x, y);
-            store_bytes(out + i, s);
+        // Streaming starts where out is aligned, after as many whole samples
+        // as that takes (none when out's misalignment is not a whole number
+        // of samples: then the stores stay ordinary).
+        const std::size_t head = (0 - reinterpret_cast<std::uintptr_t>(out)) & 15;
+        if (end >= kStreamedAddBytes && head % W == 0) {
+            for (; i < head; i += W) samplekit::add_sample<W>(out + i, a + i, b + i);
+            return add_16_byte_blocks<W, true>(out, a, b, i, end);
         }
+        i = add_16_byte_blocks<W, false>(out, a, b, i, end);
     }
     return i;
 }
@@ -184,7 +203,7 @@ struct StereoGains {
 
 // Expands the whole blocks of W-byte samples in [0, end) that can be loaded
 // without reading past end; returns the offset of the first sample left.
-template <int W, bool ClampLeft, bool ClampRight>
+template <int W, bool ClampLeft, bool ClampRight, bool MayBeNaN = false>
 std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
                             double lgain, double rgain) {
     const StereoGains<W, ClampLeft, ClampRight> g(lgain, rgain);
@@ -197,8 +216,10 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
             __m128i r2, r3;
             g.expand(_mm_srai_epi32(_mm_unpacklo_epi16(bytes, bytes), 24), r0, r1);
             g.expand(_mm_srai_epi32(_mm_unpackhi_epi16(bytes, bytes), 24), r2, r3);
-            const __m128i low = _mm_packs_epi32(low_bits_signed<1>(r0), low_bits_signed<1>(r1));
-            const __m128i high = _mm_packs_epi32(low_bits_signed<1>(r2), low_bits_signed<1>(r3));
+            const __m128i low = _mm_packs_epi32(low_bits_signed<1, MayBeNaN>(r0),
+                                                low_bits_signed<1, MayBeNaN>(r1));
+            const __m128i high = _mm_packs_epi32(low_bits_signed<1, MayBeNaN>(r2),
+                                                 low_bits_signed<1, MayBeNaN>(r3));
             store_bytes(out + 2 * i, _mm_packs_epi16(low, high));
         }
     } else if constexpr (W == 2) {
@@ -206,16 +227,31 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
             const __m128i x = load_8_bytes(in + i);
             g.expand(_mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16), r0, r1);
             store_bytes(out + 2 * i,
-                        _mm_packs_epi32(low_bits_signed<2>(r0), low_bits_signed<2>(r1)));
+                        _mm_packs_epi32(low_bits_signed<2, MayBeNaN>(r0),
+                                        low_bits_signed<2, MayBeNaN>(r1)));
         }
     } else if constexpr (W == 3) {
-        // 24 output bytes per block and 2 more that the next store or the
-        // tail overwrites: the output does not overlap the input, and
-        // 2 * i + 26 <= 2 * end keeps them inside it.
-        for (; end - i >= 16; i += 12) {
-            g.expand(widen24(load_bytes(in + i)), r0, r1);
-            store_12_bytes_spilling_2(out + 2 * i, r0);
-            store_12_bytes_spilling_2(out + 2 * i + 12, r1);
+        // Each sample comes from a 4-byte load ending with its last byte, so
+        // that it lands in bits 8-31 of a lane, from where the arithmetic
+        // shift brings it down with its sign; the fragment's first sample has
+        // no byte before it and takes the plain form. Each result goes out
+        // with a 4-byte store whose fourth byte the next store overwrites:
+        // the output does not overlap the input, the last spill of a block
+        // lands on the next sample, which follows (2 * i + 25 <= 2 * end),
+        // and the loads stay within [i - 1, i + 12).
+        if (end < 3) return 0;
+        samplekit::stereo_sample<3>(out, in, lgain, rgain);
+        for (i = 3; end - i >= 13; i += 6) {
+            const __m128i pair = _mm_srai_epi32(
+                _mm_unpacklo_epi32(sample24_high(in + i), sample24_high(in + i + 3)), 8);
+            const __m128d v = _mm_cvtepi32_pd(pair);
+            const __m128i left = g.template scale<ClampLeft>(v, g.left);
+            const __m128i right = g.template scale<ClampRight>(v, g.right);
+            unsigned char *p = out + 2 * i;
+            store_low_4(p, left);
+            store_low_4(p + 3, right);
+            store_low_4(p + 6, _mm_srli_si128(left, 4));
+            store_low_4(p + 9, _mm_srli_si128(right, 4));
         }
     } else {
         for (; end - i >= 16; i += 16) {
@@ -230,6 +266,10 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
 template <int W>
 std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::size_t end,
                             double lgain, double rgain) {
+    // A finite gain gives no NaN product (an overflow saturates), so every
+    // result lies within the limits and the packs keep it as it is.
+    if (W <= 2 && !(std::isfinite(lgain) && std::isfinite(rgain)))
+        return tostereo_blocks<W, true, true, true>(out, in, end, lgain, rgain);
     const bool left = needs_clamp<W>(lgain);
     const bool right = needs_clamp<W>(rgain);
     if (left && right) return tostereo_blocks<W, true, true>(out, in, end, lgain, rgain);
