@@ -56,12 +56,20 @@ constexpr unsigned code_bits(unsigned magnitude, unsigned top_source, int negati
 // -x + 3, and v's negation adds one to the ones' complement (x >> 2) ^ -1.
 // The two low bits of b are shifted out with the step. A biased magnitude
 // past 8191 (segment 8, b from 32768 to 32903) must give the code of 8191,
-// the last step of segment 7: there code_bits is exactly one above it.
+// the last step of segment 7: there the segment and step bits, top * 16 and
+// 16 + step, add up to exactly 256, one above it. They are added as bytes,
+// so that the carry out of that addition alone takes the one off. The sign
+// and the mask then go in with one exclusive or (0xFF for a positive
+// sample, 0x7F for a negative one).
 constexpr unsigned char ulaw_of(int sample) {
     const int negative = sample >> 31;   // all ones below zero
     const auto biased4 = static_cast<unsigned>((sample + 4 * negative) ^ negative) + 132;
-    return static_cast<unsigned char>((code_bits(biased4, biased4, negative) - (biased4 >> 15)) ^
-                                      0x7F);
+    const auto top = static_cast<unsigned>(31 - __builtin_clz(biased4));   // biased4 > 0
+    const auto step = static_cast<unsigned char>((biased4 << 4) >> top);  // 16 + step
+    unsigned char bits = 0;
+    const bool past_segment_7 =
+        __builtin_add_overflow(static_cast<unsigned char>(top * 16), step, &bits);
+    return static_cast<unsigned char>((bits - past_segment_7) ^ (0x7F ^ (negative & 0x80)));
 }
 
 // v = x >> 3, a negative one replaced by its ones' complement, is y >> 3
