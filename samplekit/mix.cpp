@@ -236,9 +236,10 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
         // shift brings it down with its sign; the fragment's first sample has
         // no byte before it and takes the plain form. Each result goes out
         // with a 4-byte store whose fourth byte the next store overwrites:
-        // the output does not overlap the input, the last spill of a block
-        // lands on the next sample, which follows (2 * i + 25 <= 2 * end),
-        // and the loads stay within [i - 1, i + 12).
+        // the output does not overlap the input, and the last spill of a
+        // block, byte 2 * i + 12, lands on the next sample, which follows.
+        // The loads stay within [i - 1, i + 6); the loop's bound keeps a
+        // margin beyond both, so the last few samples take the plain form.
         if (end < 3) return 0;
         samplekit::stereo_sample<3>(out, in, lgain, rgain);
         for (i = 3; end - i >= 13; i += 6) {

@@ -18,7 +18,11 @@ if(WIN32)
   # needs only the C runtime and KERNEL32), no time stamp in the PE header
   # and no symbol table, so that the same sources give the same bytes.
   set(KIVO_WIN32_ENTRY_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dll_entry.cpp)
+  # Without the start-up objects nothing would apply runtime pseudo-
+  # relocations, so a data import reached through auto-import must be a link
+  # error rather than a wrong address.
   set(KIVO_WIN32_LINK_OPTIONS -nostartfiles -Wl,--entry,_DllMainCRTStartup@12
+      -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc
       -static-libgcc -Wl,--no-insert-timestamp -s)
   # A module is linked by the C driver, but CMake would still add the C++
   # driver's libraries for its C++ objects; libgcc_s among them would make the
