@@ -89,16 +89,20 @@ extern "C" void lin2adcpm(unsigned char *output, unsigned char *input,
         if (samples == 0) return;
         const unsigned first_code = encode_sample(c, samplekit::load16<W>(in));
         BiasedCoder b{c.predicted + 32768, static_cast<unsigned>(c.step_index), c.step};
+        // The code of the sample at p, from the biased coder.
+        const auto code_at = [&b](const unsigned char *p) {
+            return encode_sample_fast(b, samplekit::load16<W>(p) + 32768);
+        };
         if (samples >= 2) {
-            output[0] = static_cast<unsigned char>(first_code << 4 | encode_sample_fast(b, samplekit::load16<W>(in + W) + 32768));
+            output[0] = static_cast<unsigned char>(first_code << 4 | code_at(in + W));
             in += 2 * W;
         }
         for (std::size_t i = 1; i < samples / 2; ++i) {
-            const unsigned first = encode_sample_fast(b, samplekit::load16<W>(in) + 32768);
-            output[i] = static_cast<unsigned char>(first << 4 | encode_sample_fast(b, samplekit::load16<W>(in + W) + 32768));
+            const unsigned first = code_at(in);
+            output[i] = static_cast<unsigned char>(first << 4 | code_at(in + W));
             in += 2 * W;
         }
-        if (samples > 1 && (samples & 1) != 0) encode_sample_fast(b, samplekit::load16<W>(in) + 32768);
+        if (samples > 1 && (samples & 1) != 0) code_at(in);
         c.predicted = b.biased - 32768;
         c.step_index = static_cast<int>(b.index);
         c.step = b.step;

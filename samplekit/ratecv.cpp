@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "ratecv.h"
 #include "sample_layout.h"
@@ -100,6 +101,16 @@ void store_state(int *p, __m128d v) {
     if constexpr (Lanes == 2) p[1] = _mm_cvtsi128_si32(_mm_srli_si128(x, 4));
 }
 
+// Calls f(c, lanes) for the channels of a frame two at a time, and for the
+// last one alone when their count is odd (lanes a std::integral_constant of
+// 2 or 1).
+template <typename F>
+void by_channel_pairs(std::size_t nchannels, F &&f) {
+    std::size_t c = 0;
+    for (; c + 2 <= nchannels; c += 2) f(c, std::integral_constant<int, 2>{});
+    if (c < nchannels) f(c, std::integral_constant<int, 1>{});
+}
+
 // The output value of each lane at phase d: (previous * d + current *
 // (rate_out' - d)) / rate_out'.
 __m128i interpolated(__m128d previous, __m128d current, __m128d older, __m128d newer,
@@ -137,19 +148,13 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
                 prev = cur;
                 cur = filtered<Mode>(load_lanes<W, Lanes>(frag), cur, t);
             } else {
-                std::size_t c = 0;
-                for (; c + 2 <= nchannels; c += 2) {
-                    const __m128d was = load_state<2>(current + c);
-                    store_state<2>(previous + c, was);
-                    store_state<2>(current + c,
-                                   filtered<Mode>(load_lanes<W, 2>(frag + c * W), was, t));
-                }
-                if (c < nchannels) {
-                    const __m128d was = load_state<1>(current + c);
-                    store_state<1>(previous + c, was);
-                    store_state<1>(current + c,
-                                   filtered<Mode>(load_lanes<W, 1>(frag + c * W), was, t));
-                }
+                by_channel_pairs(nchannels, [&](std::size_t c, auto lanes) {
+                    constexpr int L = decltype(lanes)::value;
+                    const __m128d was = load_state<L>(current + c);
+                    store_state<L>(previous + c, was);
+                    store_state<L>(current + c,
+                                   filtered<Mode>(load_lanes<W, L>(frag + c * W), was, t));
+                });
             }
             frag += frame;
             --n;
@@ -163,15 +168,12 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
             if constexpr (Lanes != 0) {
                 store_lanes<W, Lanes>(out, interpolated(prev, cur, older, newer, t));
             } else {
-                std::size_t c = 0;
-                for (; c + 2 <= nchannels; c += 2)
-                    store_lanes<W, 2>(out + c * W,
-                                      interpolated(load_state<2>(previous + c),
-                                                   load_state<2>(current + c), older, newer, t));
-                if (c < nchannels)
-                    store_lanes<W, 1>(out + c * W,
-                                      interpolated(load_state<1>(previous + c),
-                                                   load_state<1>(current + c), older, newer, t));
+                by_channel_pairs(nchannels, [&](std::size_t c, auto lanes) {
+                    constexpr int L = decltype(lanes)::value;
+                    store_lanes<W, L>(out + c * W,
+                                      interpolated(load_state<L>(previous + c),
+                                                   load_state<L>(current + c), older, newer, t));
+                });
             }
             out += frame;
             d -= rate_in;   // d >= 0 here, so this cannot overflow

@@ -54,7 +54,6 @@ inline int final_phase(int phase, std::size_t nframes, int rate_in, int rate_out
     return static_cast<int>(m - in);
 }
 
-
 // The filter weights after reduction by their gcd. Weight_prev 0 makes the
 // filter a plain copy and weight_new 0 freezes it; both are exact shortcuts of
 // the general formula, which then divides by 1.
