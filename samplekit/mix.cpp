@@ -3,11 +3,12 @@
 //
 // Both are vectorised with SSE2 at every width: several samples are widened
 // into 32-bit lanes (or kept in 8- and 16-bit lanes where the instruction set
-// saturates them itself), computed with the same arithmetic as the plain form
-// in mix_sample.h, and narrowed back. A block is only loaded where all the
+// saturates them itself, and for add at width 3 summed where they lie, as
+// 24-bit fields of 64-bit lanes), computed with the same arithmetic as the
+// plain form in mix_sample.h, and narrowed back. A block is only loaded where all the
 // bytes it reads lie inside the caller's buffer; the samples after the last
-// such block go through the plain form, and so does the first sample at
-// width 3, whose loads start one byte before each sample.
+// such block go through the plain form, and so does the first sample of
+// tostereo at width 3, whose loads start one byte before each sample.
 #include <emmintrin.h>
 
 #include <cmath>
@@ -44,14 +45,6 @@ __m128i sample24_high(const unsigned char *p) {
     return _mm_cvtsi32_si128(bits);
 }
 
-// Four 24-bit samples at p (reading p[-1] to p[11]) as native values in
-// 32-bit lanes.
-__m128i samples24(const unsigned char *p) {
-    const __m128i low = _mm_unpacklo_epi32(sample24_high(p), sample24_high(p + 3));
-    const __m128i high = _mm_unpacklo_epi32(sample24_high(p + 6), sample24_high(p + 9));
-    return _mm_srai_epi32(_mm_unpacklo_epi64(low, high), 8);
-}
-
 // Stores the low 4 bytes of v.
 void store_low_4(unsigned char *p, __m128i v) {
     const std::int32_t bits = _mm_cvtsi128_si32(v);
@@ -80,12 +73,29 @@ __m128i saturated_sum32(__m128i x, __m128i y) {
     return _mm_or_si128(_mm_andnot_si128(overflow, s), _mm_and_si128(overflow, limit));
 }
 
-// Sums of two 24-bit values are at most 2^24 in magnitude, exact in float,
-// where one minimum and one maximum saturate them.
-__m128i saturated_sum24(__m128i x, __m128i y) {
-    __m128 s = _mm_cvtepi32_ps(_mm_add_epi32(x, y));
-    s = _mm_min_ps(_mm_max_ps(s, _mm_set1_ps(-8388608.0f)), _mm_set1_ps(8388607.0f));
-    return _mm_cvttps_epi32(s);
+// Saturated sums of four 24-bit samples held as 24-bit fields: bits 16-39
+// and 40-63 of the low half, bits 0-23 and 24-47 of the high half, which is
+// where a 16-byte load from two bytes before the first sample puts them.
+// The fields are added in place, with their top bits set aside so that no
+// carry crosses into the next field and put back as the exclusive or of the
+// two addends' and the carry's. A sum overflows where its sign differs from
+// x's while x and y have the same sign; o holds the top bits of those
+// fields. From it, (o << 1) - (o >> 23) is 0xFFFFFF in each such field
+// (modulo 2^64 for the field that ends at bit 63), and the limits are o
+// itself (0x800000, for a negative x) or o less its bit moved to the field's
+// bit 0 (0x7FFFFF, for a positive x). The bits outside the fields come out
+// zero.
+[[gnu::always_inline]] inline __m128i saturated_fields24(__m128i x, __m128i y) {
+    const __m128i top = _mm_set_epi64x(0x800000800000, std::int64_t{0x800000800000} << 16);
+    const __m128i low = _mm_set_epi64x(0x7FFFFF7FFFFF, std::int64_t{0x7FFFFF7FFFFF} << 16);
+    const __m128i differ = _mm_xor_si128(x, y);
+    const __m128i s = _mm_xor_si128(
+        _mm_add_epi64(_mm_and_si128(x, low), _mm_and_si128(y, low)),
+        _mm_and_si128(differ, top));
+    const __m128i o = _mm_and_si128(_mm_andnot_si128(differ, _mm_xor_si128(s, x)), top);
+    const __m128i overflowed = _mm_sub_epi64(_mm_add_epi64(o, o), _mm_srli_epi64(o, 23));
+    const __m128i limit = _mm_add_epi64(low, _mm_srli_epi64(_mm_and_si128(x, top), 23));
+    return _mm_xor_si128(s, _mm_and_si128(_mm_xor_si128(s, limit), overflowed));
 }
 
 // Sums of 16-byte blocks from offset i while a whole block remains before
@@ -122,25 +132,32 @@ std::size_t add_blocks(unsigned char *out, const unsigned char *a,
                        const unsigned char *b, std::size_t end) {
     std::size_t i = 0;
     if constexpr (W == 3) {
-        // Four samples per block, each read with a 4-byte load ending with
-        // its last byte (as in tostereo; the fragment's first sample takes
-        // the plain form) and stored with a 4-byte store whose fourth byte
-        // the next store of the block overwrites. The block's last sample
-        // must not spill onto the next, which out may share with an input:
-        // it is stored from one byte earlier, led by the third sample's last
-        // byte. Loads stay within [i - 1, i + 12), stores within [i, i + 12).
-        if (end < 3) return 0;
+        // Blocks of four samples, each loaded with 16-byte loads from two
+        // bytes before its first sample (the fragment's first sample takes
+        // the plain form) and stored with one 16-byte store from there. The
+        // store's first two bytes are the previous sum's last two, kept in
+        // `before`; its last two spill onto the next block, whose inputs
+        // (out may be either of them) are loaded before it and whose store
+        // overwrites them. The last block stores exactly its own bytes.
+        if (end < 17) return 0;
         samplekit::add_sample<3>(out, a, b);
-        for (i = 3; end - i >= 12; i += 12) {
-            const __m128i s = saturated_sum24(samples24(a + i), samples24(b + i));
-            store_low_4(out + i, s);
-            store_low_4(out + i + 3, _mm_srli_si128(s, 4));
-            store_low_4(out + i + 6, _mm_srli_si128(s, 8));
-            // Lane 3: the fourth sum in bytes 1-3, the third's byte 2 below.
-            const __m128i third_top = _mm_srli_epi32(_mm_slli_epi32(s, 8), 24);
-            const __m128i last = _mm_or_si128(_mm_slli_epi32(s, 8), _mm_slli_si128(third_top, 4));
-            store_low_4(out + i + 8, _mm_srli_si128(last, 12));
+        __m128i before = _mm_cvtsi32_si128(out[1] | out[2] << 8);
+        __m128i x = load_bytes(a + 1), y = load_bytes(b + 1);
+#pragma GCC unroll 2
+        for (i = 3; end - i >= 26; i += 12) {
+            const __m128i next_x = load_bytes(a + i + 10), next_y = load_bytes(b + i + 10);
+            const __m128i s = saturated_fields24(x, y);
+            store_bytes(out + i - 2, _mm_or_si128(s, before));
+            before = _mm_srli_si128(s, 12);
+            x = next_x;
+            y = next_y;
         }
+        const __m128i s = _mm_or_si128(saturated_fields24(x, y), before);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i - 2), s);
+        store_low_4(out + i + 6, _mm_unpackhi_epi64(s, s));
+        const auto bytes_10_11 = static_cast<std::uint16_t>(_mm_extract_epi16(s, 6));
+        std::memcpy(out + i + 10, &bytes_10_11, 2);
+        i += 12;
     } else {
         // Streaming starts where out is aligned, after as many whole samples
         // as that takes (none when out's misalignment is not a whole number
