@@ -20,54 +20,150 @@ namespace {
 // shorter chain from one sample to the next; the predicted value is kept
 // biased by 32768, so that 16 bits are 0..65535.
 struct BiasedCoder {
-    int biased;       // predicted value + 32768
-    unsigned index;   // step index
-    int step;         // adpcm_step_sizes[index]
+    int biased;             // predicted value + 32768
+    std::intptr_t index;    // step index, pointer-sized so that it indexes as it is
+    int step;               // adpcm_step_sizes[index]
 };
 
-// The value as it is, hidden from the optimiser so that it does not
-// reassociate the sum that made it into a chain of additions.
+// The value as it is, hidden from the optimiser, so that it is computed and
+// kept as written rather than folded into what uses it.
 [[gnu::always_inline]] inline unsigned opaque(unsigned value) {
     asm("" : "+r"(value));
     return value;
 }
 
-// Magnitude bits k4 k2 k1 are chosen greedily against S, H = S >> 1 and
-// Q = S >> 2; since S >= H + Q and H >= Q, the seven sums of those terms rise
-// with the magnitude, so the magnitude is the number of sums not above the
-// difference d. Each test is the sign of the sum less one minus d, which is
-// the sum plus ~d, one addition after the step or another sum; the seven
-// signs are added as a tree.
+// a > b ? x : y as a conditional move: the comparisons below depend on the
+// signal and would mispredict as branches.
+template <class T>
+[[gnu::always_inline]] inline T pick_greater(T a, T b, T x, T y) {
+    asm("cmp %[b], %[a]\n\t"
+        "cmovg %[x], %[y]"
+        : [y] "+r"(y)
+        : [a] "r"(a), [b] "ri"(b), [x] "r"(x)
+        : "cc");
+    return y;
+}
+
+// The quantiser works on n = ~r (-r - 1) for the remainder r, starting from
+// r = |d|, d = value - biased (both biased, so 0..65535). One subtraction
+// gives ~d, and its borrow says d >= 0 (biased <= value); otherwise ~|d| is
+// d - 1. not_negative is all ones for d >= 0, else zero.
+[[gnu::always_inline]] inline int complement_of_distance(int biased, int value,
+                                                         int &not_negative) {
+    int n;
+    const int value_up = value + 1, below = (value - 1) - biased;
+    asm("mov %[b], %[n]\n\t"
+        "sub %[up], %[n]\n\t"   // biased - value - 1 = ~d
+        "sbb %[s], %[s]\n\t"
+        "cmovae %[below], %[n]"
+        : [n] "=&r"(n), [s] "=&r"(not_negative)
+        : [b] "r"(biased), [up] "r"(value_up), [below] "r"(below)
+        : "cc");
+    return n;
+}
+
+// The three levels take S, H = S >> 1 and Q = S >> 2 off the remainder
+// greedily, each a flag that chooses with conditional moves: the new
+// remainder, the term the level adds to the delta (taken, else 0) and the
+// code bit, shifted into bits. After the three, bits is the magnitude less 4.
+//
+// First level: n + S carries exactly when S > r. Without the carry r >= S,
+// n + S is ~(r - S) and S is taken; subtracting the carry from zero leaves
+// bits = 0 (bit set) or -1 (clear), the bit less one.
+[[gnu::always_inline]] inline void first_level(int &n, int step, std::intptr_t &bits,
+                                               int &taken) {
+    int t;
+    asm("mov %[n], %[t]\n\t"
+        "xor %[taken], %[taken]\n\t"
+        "add %[S], %[t]\n\t"
+        "cmovae %[t], %[n]\n\t"
+        "cmovae %[S], %[taken]\n\t"
+        "sbb %[bits], %[bits]"
+        : [n] "+r"(n), [t] "=&r"(t), [bits] "=&r"(bits), [taken] "=&r"(taken)
+        : [S] "r"(step)
+        : "cc");
+}
+
+// The next levels get their term T > 0 as -T: n - (-T) is n + T again, and it
+// borrows exactly when r >= T (n is then below -T as unsigned values), so the
+// borrow is the bit itself: it moves the remainder, takes -T and is shifted
+// into bits.
+[[gnu::always_inline]] inline void second_level(int &n, int minus_term,
+                                                std::intptr_t &bits, int &taken) {
+    int t;
+    asm("mov %[n], %[t]\n\t"
+        "xor %[taken], %[taken]\n\t"
+        "sub %[T], %[t]\n\t"
+        "cmovb %[t], %[n]\n\t"
+        "cmovb %[T], %[taken]\n\t"
+        "adc %[bits], %[bits]"
+        : [n] "+r"(n), [t] "=&r"(t), [bits] "+r"(bits), [taken] "=&r"(taken)
+        : [T] "r"(minus_term)
+        : "cc");
+}
+
+// The last level leaves no remainder: a comparison in place of the subtraction.
+[[gnu::always_inline]] inline void last_level(int n, int minus_term, std::intptr_t &bits,
+                                              int &taken) {
+    asm("xor %[taken], %[taken]\n\t"
+        "cmp %[T], %[n]\n\t"
+        "cmovb %[T], %[taken]\n\t"
+        "adc %[bits], %[bits]"
+        : [bits] "+r"(bits), [taken] "=&r"(taken)
+        : [n] "r"(n), [T] "r"(minus_term)
+        : "cc");
+}
+
+// The index clamp below is worked out from the magnitude before the
+// adjustment is loaded; it holds for the table as it is: -1 below magnitude 4,
+// 2 * magnitude - 6 from 4 on.
+constexpr bool index_adjust_is_linear() {
+    for (int m = 0; m < 16; ++m) {
+        const int k = m & 7;
+        if (adpcm_index_adjust[m] != (k < 4 ? -1 : 2 * k - 6)) return false;
+    }
+    return true;
+}
+static_assert(index_adjust_is_linear());
+
 [[gnu::always_inline]] inline unsigned encode_sample_fast(BiasedCoder &c, int biased_value) {
-    const int diff = biased_value - c.biased;
-    const int sign = diff >> 31;   // all ones below zero
-    const int not_d = diff < 0 ? diff - 1 : ~diff;   // ~|diff|
+    int not_negative;
+    int n = complement_of_distance(c.biased, biased_value, not_negative);
     const int step = c.step;
-    const int half = step >> 1;
-    const int quarter = step >> 2;
-    const auto reached = [](int r) { return static_cast<unsigned>(r) >> 31; };
-    const int r4 = step + not_d;
-    const int r2 = half + not_d;
-    const int r6 = r4 + half;
-    const unsigned magnitude =
-        opaque(opaque(reached(r4) + reached(quarter + not_d)) + reached(r6)) +
-        opaque(opaque(reached(r2) + reached(r4 + quarter)) +
-               opaque(reached(r2 + quarter) + reached(r6 + quarter)));
-    const int delta = (step >> 3) + (step & -static_cast<int>(magnitude >> 2)) +
-                      (half & -static_cast<int>((magnitude >> 1) & 1)) +
-                      (quarter & -static_cast<int>(magnitude & 1));
-    // A step up can only pass the top of the range and a step down the
-    // bottom; either way the biased sum leaves 0..65535 as an unsigned value.
-    const int moved_value = c.biased + ((delta ^ sign) - sign);
-    const int value_bound = ~sign & 65535;
-    c.biased = static_cast<unsigned>(moved_value) > 65535 ? value_bound : moved_value;
-    // Below 81 the index can only pass the bottom (by one), from 81 on only
-    // the top; either way the sum leaves 0..88 as an unsigned value.
-    const unsigned index_bound = c.index > 80 ? 88u : 0u;
-    const unsigned moved = c.index + static_cast<unsigned>(adpcm_index_adjust[magnitude]);
-    c.index = moved > 88 ? index_bound : moved;
-    c.step = adpcm_step_sizes[c.index];
-    return magnitude | (static_cast<unsigned>(sign) & 8u);
+    const int minus_half = (1 - step) >> 1;      // -(step >> 1)
+    const int minus_quarter = (3 - step) >> 2;   // -(step >> 2)
+    std::intptr_t bits;   // magnitude - 4
+    int step_taken, minus_half_taken, minus_quarter_taken;
+    first_level(n, step, bits, step_taken);
+    second_level(n, minus_half, bits, minus_half_taken);
+    last_level(n, minus_quarter, bits, minus_quarter_taken);
+    // A move up is clamped at 65535; a move down, clamped at 0, is the same
+    // move up from 65535 - value (the low 16 bits complemented), so one
+    // comparison clamps either way.
+    const int bound = not_negative & 0xFFFF;   // 65535 up, 0 down
+    const int flip = bound ^ 0xFFFF;
+    const int moved = ((c.biased ^ flip) + ((step >> 3) + step_taken)) -
+                      minus_half_taken - minus_quarter_taken;
+    c.biased = pick_greater(moved, 65535, bound, moved ^ flip);
+    // The new index is clamp(index + adjust) and the step is read at
+    // base[adjust], base = the clamped index - adjust, which bits give before
+    // the adjustment is loaded; so one load follows the other directly.
+    // - Below magnitude 4 (adjust -1) the index leaves 0..88 only from 0,
+    //   and base is then 1. index + step_taken is 0 exactly in that case:
+    //   step_taken is 0 below 4 and the step from 4 on.
+    // - From 4 on (adjust 2 * bits + 2) it leaves only the top, when
+    //   index + 2 * bits > 86, and base is then 88 - adjust = 86 - 2 * bits.
+    const std::intptr_t index = c.index;
+    const std::intptr_t base =
+        pick_greater<std::intptr_t>(index + 2 * bits, 86, 86 - 2 * bits,
+                                    index + (index + step_taken == 0));
+    const std::intptr_t adjust = adpcm_index_adjust[bits + 4];
+    const int *at_base = adpcm_step_sizes + base;
+    asm("" : "+r"(at_base));   // kept apart from the adjustment, which comes last
+    c.step = at_base[adjust];
+    c.index = base + adjust;
+    // The magnitude, and 8 for a negative difference.
+    return static_cast<unsigned>(bits + 12 + (not_negative & -8));
 }
 
 }  // namespace
@@ -88,9 +184,10 @@ extern "C" void lin2adcpm(unsigned char *output, unsigned char *input,
         // sample takes the general step, which brings it within.
         if (samples == 0) return;
         const unsigned first_code = encode_sample(c, samplekit::load16<W>(in));
-        BiasedCoder b{c.predicted + 32768, static_cast<unsigned>(c.step_index), c.step};
-        // The code of the sample at p, from the biased coder.
-        const auto code_at = [&b](const unsigned char *p) {
+        BiasedCoder b{c.predicted + 32768, c.step_index, c.step};
+        // The code of the sample at p, from the biased coder; inlined, as a
+        // call per sample would take the coder's state through memory.
+        const auto code_at = [&b](const unsigned char *p) __attribute__((always_inline)) {
             return encode_sample_fast(b, samplekit::load16<W>(p) + 32768);
         };
         if (samples >= 2) {
