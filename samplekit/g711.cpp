@@ -42,9 +42,10 @@ constexpr auto alaw_decode_table = make_alaw_decode_table();
 // that the highest bit of segment s is bit s + 7. With top the index of m's
 // highest bit, (m << 4) >> top is that bit followed by the four step bits,
 // 16 + step, and the code (s << 4) | step is top * 16 + (16 + step) - 128.
-// On the low byte, subtracting 128 flips bit 7, as the sign does; the sign's
-// flip is added as 128 * negative, and both flips and each law's mask are
-// folded into one final exclusive or.
+// On the low byte, subtracting 128 flips bit 7, as the sign does. A-law's
+// code_bits adds the sign's flip as 128 * negative and folds both flips and
+// the mask into one final exclusive or; u-law (ulaw_of) adds the segment and
+// step bits as bytes and folds the sign into its exclusive or instead.
 constexpr unsigned code_bits(unsigned magnitude, unsigned top_source, int negative) {
     const auto top = static_cast<unsigned>(31 - __builtin_clz(top_source));   // source > 0
     const unsigned step = (magnitude << 4) >> top;   // 16 + step

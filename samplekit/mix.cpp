@@ -5,10 +5,10 @@
 // into 32-bit lanes (or kept in 8- and 16-bit lanes where the instruction set
 // saturates them itself, and for add at width 3 summed where they lie, as
 // 24-bit fields of 64-bit lanes), computed with the same arithmetic as the
-// plain form in mix_sample.h, and narrowed back. A block is only loaded where all the
-// bytes it reads lie inside the caller's buffer; the samples after the last
-// such block go through the plain form, and so does the first sample of
-// tostereo at width 3, whose loads start one byte before each sample.
+// plain form in mix_sample.h, and narrowed back. A block is only loaded where
+// all the bytes it reads lie inside the caller's buffer; the samples after the
+// last such block go through the plain form, and so does the first sample at
+// width 3, where the loads start before the samples they read.
 #include <emmintrin.h>
 
 #include <cmath>
