@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "bench_common.h"
-#include "reference.h"
+#include "generic/reference.h"
 #include "samplekit_decls.h"
 
 namespace {

@@ -5,7 +5,7 @@
 //
 //   build/bin/bench_samplekit --benchmark_filter='add|tostereo|memcpy'
 #include "bench_common.h"
-#include "reference.h"
+#include "generic/reference.h"
 #include "samplekit_decls.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "bench_common.h"
 #include "ratecv.h"
-#include "reference.h"
+#include "generic/reference.h"
 #include "samplekit_decls.h"
 
 namespace {

@@ -5,10 +5,15 @@ set -eu
 
 # The sanitizer runtimes are named with the build machine's architecture:
 # with i386 enabled for Wine, apt could otherwise pick the i386 package, which
-# cannot stand beside the 32-bit libraries the -m32 fuzz targets link.
+# cannot stand beside the 32-bit libraries the 32-bit fuzz targets link.
+#
+# 32-bit x86 and aarch64 Linux code comes from Debian's cross compilers
+# (whose libraries the 32-bit fuzz targets use too), and their programs run
+# under qemu-user where the kernel cannot run them. gcc-multilib conflicts
+# with every cross compiler, so it is not used.
 native=$(dpkg --print-architecture)
 PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev:$native binutils
-  g++-multilib
+  g++-i686-linux-gnu g++-aarch64-linux-gnu qemu-user
   python3-cffi python3-pytest python3-numpy tcl8.6-dev tk8.6-dev
   libgtest-dev libbenchmark-dev xvfb
   python3-matplotlib python3-soundfile imagemagick x11-utils

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "ratecv.h"
-#include "reference.h"
+#include "generic/reference.h"
 #include "samplekit_decls.h"
 
 namespace fuzz {

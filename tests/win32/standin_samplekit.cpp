@@ -10,7 +10,7 @@
 #include "standin.h"
 
 #include "expected_samplekit.h"
-#include "reference.h"
+#include "generic/reference.h"
 #include "samplekit_decls.h"
 
 namespace standin {

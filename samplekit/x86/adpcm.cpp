@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "adpcm_coder.h"
+#include "generic/adpcm_coder.h"
 #include "sample_layout.h"
-#include "samplekit_decls.h"
+#include "x86/kernels.h"
 
 using namespace samplekit::adpcm;
 
@@ -172,7 +172,7 @@ static_assert(index_adjust_is_linear());
 // is not read) into n / 2 bytes. The code of an odd last sample moves the
 // state on but is dropped: each call starts a fresh pair. Any width other
 // than 1 to 4 writes nothing and leaves the state alone.
-extern "C" void lin2adcpm(unsigned char *output, unsigned char *input,
+void samplekit::x86::lin2adcpm(unsigned char *output, unsigned char *input,
                           std::size_t len, std::size_t width, int *state) {
     Coder c = coder_at_entry(state);
     std::size_t samples = 0;
@@ -267,7 +267,7 @@ template <int W>
 // Decodes len code bytes, high nibble first, into 2 * len samples of the
 // given width (len * width * 2 bytes). Any width other than 1 to 4 writes
 // nothing and leaves the state alone.
-extern "C" void adcpm2lin(unsigned char *output, unsigned char *input,
+void samplekit::x86::adcpm2lin(unsigned char *output, unsigned char *input,
                           std::size_t len, std::size_t width, int *state) {
     Coder c = coder_at_entry(state);
     const bool valid = samplekit::dispatch_width(checked_width(width), [&](auto w) {

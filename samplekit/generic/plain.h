@@ -1,27 +1,29 @@
-// The plain scalar forms of add, tostereo, the ADPCM coder and ratecv: one
-// sample at a time, in the order the routines are defined. This file is built
-// without automatic vectorisation, so that they stay scalar.
-#include "reference.h"
+// The plain forms of the fragment routines: one sample at a time, portable
+// C++ with nothing of any instruction set. A target ships the plain form of
+// every routine for which it has no faster form (kernels.h), and the tests
+// and benchmarks compare the faster forms with these (reference.h).
+//
+// The functions have internal linkage: each file that uses them compiles its
+// own copy with its own options, so the scalar copy of the tests is never
+// merged with a vectorised copy of a module.
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "adpcm_coder.h"
-#include "mix_sample.h"
+#include "generic/adpcm_coder.h"
+#include "generic/mix_sample.h"
 #include "ratecv.h"
 #include "sample_layout.h"
 
-namespace samplekit::reference {
+namespace samplekit::generic {
 
-namespace {
-
-using samplekit::truncate_to_int32;
-
-// Runs the two stages until the input is used up; returns the final phase.
+// Runs the two stages of ratecv until the input is used up; returns the
+// final phase.
 template <int Width, Filter Mode>
-int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
-            int channels, int rate_in, int rate_out, int d, int *previous,
-            int *current, int weight_new, int weight_prev) {
+static int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
+                   int channels, int rate_in, int rate_out, int d, int *previous,
+                   int *current, int weight_new, int weight_prev) {
     const double wn = weight_new;
     const double wp = weight_prev;
     const double weight_sum = wn + wp;   // in double: the ints could overflow
@@ -33,7 +35,7 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
             for (std::size_t c = 0; c < nchannels; ++c) {
                 const int prev = current[c];
                 previous[c] = prev;
-                [[maybe_unused]] const std::int32_t x = samplekit::load32<Width>(frag);
+                [[maybe_unused]] const std::int32_t x = load32<Width>(frag);
                 frag += Width;
                 if constexpr (Mode == Filter::copy) {
                     current[c] = x;
@@ -51,7 +53,7 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
             const double older = d;
             for (std::size_t c = 0; c < nchannels; ++c) {
                 const double v = (previous[c] * older + current[c] * newer) / ticks;
-                samplekit::store32<Width>(out, truncate_to_int32(v));
+                store32<Width>(out, truncate_to_int32(v));
                 out += Width;
             }
             d -= rate_in;   // d >= 0 here, so this cannot overflow
@@ -59,21 +61,19 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
     }
 }
 
-}  // namespace
-
-void add(char *out, char *frag1, char *frag2, std::size_t len, int width) {
+static inline void add(char *out, char *frag1, char *frag2, std::size_t len, int width) {
     add_fragments(out, frag1, frag2, len, width, [](auto &&...) { return std::size_t{0}; });
 }
 
-void tostereo(char *out, char *frag, std::size_t len, int width, double lgain,
-              double rgain) {
+static inline void tostereo(char *out, char *frag, std::size_t len, int width, double lgain,
+                            double rgain) {
     tostereo_fragment(out, frag, len, width, lgain, rgain,
                       [](auto &&...) { return std::size_t{0}; });
 }
 
-void lin2adcpm(unsigned char *output, unsigned char *input, std::size_t len,
-               std::size_t width, int *state) {
-    using namespace samplekit::adpcm;
+static inline void lin2adcpm(unsigned char *output, unsigned char *input, std::size_t len,
+                             std::size_t width, int *state) {
+    using namespace adpcm;
     Coder c = coder_at_entry(state);
     std::size_t samples = 0;
     const bool valid = dispatch_width(checked_width(width), [&](auto w) {
@@ -91,9 +91,9 @@ void lin2adcpm(unsigned char *output, unsigned char *input, std::size_t len,
     if (valid) write_back(state, c, samples != 0);
 }
 
-void adcpm2lin(unsigned char *output, unsigned char *input, std::size_t len,
-               std::size_t width, int *state) {
-    using namespace samplekit::adpcm;
+static inline void adcpm2lin(unsigned char *output, unsigned char *input, std::size_t len,
+                             std::size_t width, int *state) {
+    using namespace adpcm;
     Coder c = coder_at_entry(state);
     const bool valid = dispatch_width(checked_width(width), [&](auto w) {
         constexpr int W = decltype(w)::value;
@@ -110,9 +110,9 @@ void adcpm2lin(unsigned char *output, unsigned char *input, std::size_t len,
     if (valid) write_back(state, c, len != 0);
 }
 
-int ratecv(char *out, char *frag, std::size_t nframes, int width, int channels,
-           int rate_in, int rate_out, int *phase, int *previous, int *current,
-           int weight_new, int weight_prev) {
+static inline int ratecv(char *out, char *frag, std::size_t nframes, int width, int channels,
+                         int rate_in, int rate_out, int *phase, int *previous, int *current,
+                         int weight_new, int weight_prev) {
     return ratecv_call(out, frag, nframes, width, channels, rate_in, rate_out, phase,
                        previous, current, weight_new, weight_prev,
                        [](auto w, auto mode, auto &&...args) {
@@ -120,4 +120,4 @@ int ratecv(char *out, char *frag, std::size_t nframes, int width, int channels,
                        });
 }
 
-}  // namespace samplekit::reference
+}  // namespace samplekit::generic

@@ -1,8 +1,8 @@
-// Plain scalar forms of the fragment routines, one sample at a time, with the
-// signatures of the shipped entries. The shipped routines must give the same
-// bytes and the same carried state; the tests compare them with these, and the
-// benchmarks show what the shipped forms gain. They are built without
-// automatic vectorisation and are not exported from the module.
+// The plain forms of the fragment routines (plain.h) as functions of their
+// own, with the signatures of the entries, for the tests and benchmarks: a
+// faster form must give the same bytes and the same carried state, and the
+// benchmarks show what it gains. Built without automatic vectorisation, and
+// part of no module.
 #pragma once
 
 #include <cstddef>

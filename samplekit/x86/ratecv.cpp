@@ -21,7 +21,7 @@
 
 #include "ratecv.h"
 #include "sample_layout.h"
-#include "samplekit_decls.h"
+#include "x86/kernels.h"
 
 namespace {
 
@@ -183,7 +183,7 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
 
 }  // namespace
 
-extern "C" int ratecv(char *out, char *frag, size_t nframes, int width,
+int samplekit::x86::ratecv(char *out, char *frag, std::size_t nframes, int width,
                       int channels, int rate_in, int rate_out, int *phase,
                       int *previous, int *current, int weight_new,
                       int weight_prev) {

@@ -16,9 +16,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "mix_sample.h"
+#include "generic/mix_sample.h"
 #include "sample_layout.h"
-#include "samplekit_decls.h"
+#include "x86/kernels.h"
 
 namespace {
 
@@ -302,7 +302,7 @@ std::size_t tostereo_blocks(unsigned char *out, const unsigned char *in, std::si
 // neither read nor written, and a width outside 1 to 4 stores nothing.
 // out may be frag1 or frag2 itself, since both inputs at a position are read
 // before that position is written.
-extern "C" void add(char *out, char *frag1, char *frag2, std::size_t len,
+void samplekit::x86::add(char *out, char *frag1, char *frag2, std::size_t len,
                     int width) {
     samplekit::add_fragments(out, frag1, frag2, len, width, [](auto w, auto &&...args) {
         return add_blocks<decltype(w)::value>(args...);
@@ -315,7 +315,7 @@ extern "C" void add(char *out, char *frag1, char *frag2, std::size_t len,
 // zero sample) passes both saturation tests; clamp_to_range turns it into
 // INT32_MIN, so its low bytes are stored: zeros at widths 1 to 3 and
 // INT32_MIN at width 4, the same on every target.
-extern "C" void tostereo(char *out, char *frag, std::size_t len, int width,
+void samplekit::x86::tostereo(char *out, char *frag, std::size_t len, int width,
                          double lgain, double rgain) {
     samplekit::tostereo_fragment(out, frag, len, width, lgain, rgain,
                                  [=](auto w, auto &&...args) {
