@@ -24,20 +24,11 @@ import sys
 RUNTIME_DLLS = {"kernel32.dll"}
 
 # What follows from the PE machine field: the optional header's magic, the
-# width of the words in import thunks, TLS directory and start-up tables,
-# and where the data directories begin in the optional header.
-class Machine:
-    def __init__(self, name, magic, word, image_base_at, dirs_at):
-        self.name, self.magic, self.word = name, magic, word
-        self.image_base_at, self.dirs_at = image_base_at, dirs_at
-        self.fmt = "I" if word == 4 else "Q"
-        self.ordinal_flag = 1 << (8 * word - 1)
-        self.all_ones = (1 << (8 * word)) - 1
-
-
+# machine word of import thunks, TLS directory and start-up tables, and where
+# the image base and the data directories are in the optional header.
 MACHINES = {
-    0x14C: Machine("32-bit x86 PE32", 0x10B, 4, 28, 92),
-    0x8664: Machine("x86-64 PE32+", 0x20B, 8, 24, 108),
+    0x14C: ("32-bit x86 PE32", 0x10B, "I", 28, 92),
+    0x8664: ("x86-64 PE32+", 0x20B, "Q", 24, 108),
 }
 START_UP_SECTION = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|"
                               r"\.CRT\$|\.tls)")
@@ -55,12 +46,13 @@ class PE:
         if self.machine not in MACHINES:
             raise SystemExit("%s: PE machine %#x is not one of %s" % (
                 path, self.machine, ", ".join("%#x" % m for m in MACHINES)))
-        self.m = m = MACHINES[self.machine]
+        _, _, self.fmt, base_at, dirs_at = MACHINES[self.machine]
+        self.word_size = struct.calcsize("<" + self.fmt)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", d, opt)[0]
-        self.image_base = struct.unpack_from("<" + m.fmt, d, opt + m.image_base_at)[0]
-        ndirs = struct.unpack_from("<I", d, opt + m.dirs_at)[0]
-        self.dirs = [struct.unpack_from("<II", d, opt + m.dirs_at + 4 + 8 * i)
+        self.image_base = struct.unpack_from("<" + self.fmt, d, opt + base_at)[0]
+        ndirs = struct.unpack_from("<I", d, opt + dirs_at)[0]
+        self.dirs = [struct.unpack_from("<II", d, opt + dirs_at + 4 + 8 * i)
                      for i in range(ndirs)]
         self.sections = []
         for i in range(nsections):
@@ -81,12 +73,11 @@ class PE:
         return struct.unpack_from("<I", self.data, self.offset(rva))[0]
 
     def word(self, rva):
-        return struct.unpack_from("<" + self.m.fmt, self.data, self.offset(rva))[0]
+        return struct.unpack_from("<" + self.fmt, self.data, self.offset(rva))[0]
 
     def words(self, offset, size):
-        """The machine words of the file bytes [offset, offset + size)."""
-        n = size // self.m.word
-        return struct.unpack_from("<%d%s" % (n, self.m.fmt), self.data, offset)
+        n = size // self.word_size
+        return struct.unpack_from("<%d%s" % (n, self.fmt), self.data, offset)
 
     def cstr(self, rva):
         o = self.offset(rva)
@@ -108,9 +99,10 @@ class PE:
             names = []
             while self.word(lookup):
                 entry = self.word(lookup)
-                names.append("#%d" % (entry & 0xFFFF) if entry & self.m.ordinal_flag
+                by_ordinal = entry >> (8 * self.word_size - 1)
+                names.append("#%d" % (entry & 0xFFFF) if by_ordinal
                              else self.cstr((entry & 0x7FFFFFFF) + 2))
-                lookup += self.m.word
+                lookup += self.word_size
             result[self.cstr(self.u32(rva + 12))] = names
             rva += 20
         return result
@@ -121,11 +113,11 @@ class PE:
         if not size:
             return 0, 0
         start, end, _index, callbacks = struct.unpack_from(
-            "<4" + self.m.fmt, self.data, self.offset(rva))
+            "<4" + self.fmt, self.data, self.offset(rva))
         count = 0
         if callbacks:
             va = callbacks - self.image_base
-            while self.word(va + self.m.word * count):
+            while self.word(va + self.word_size * count):
                 count += 1
         return end - start, count
 
@@ -141,7 +133,7 @@ class PE:
         -1, the entries (addresses in .text), then 0, the two back to back."""
         _, va, vsize, rawptr, _ = self.section(".text")
         lo, hi = self.image_base + va, self.image_base + va + vsize
-        ones = self.m.all_ones
+        ones = (1 << 8 * self.word_size) - 1
         words = self.words(rawptr, vsize)
         found = []
         for i, w in enumerate(words):
@@ -224,9 +216,9 @@ def main():
     check = Checks()
     m, empty = PE(args.module), PE(args.empty)
 
-    want_machine = MACHINES[args.machine]
-    check(m.machine == args.machine and m.magic == want_machine.magic,
-          "an image for %s: machine %#x, magic %#x" % (want_machine.name, m.machine, m.magic))
+    kind, magic = MACHINES[args.machine][:2]
+    check(m.machine == args.machine and m.magic == magic,
+          "an image for %s: machine %#x, magic %#x" % (kind, m.machine, m.magic))
     check(m.characteristics & 0x2000, "a DLL")
     check(m.timestamp == 0, "no time stamp in the header")
     check(m.symtab == 0 and m.nsyms == 0, "no symbol table")

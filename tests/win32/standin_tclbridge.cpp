@@ -1,8 +1,9 @@
 // The stand-in host on tclbridge, loaded against the stand-in Tcl and Tk
 // libraries: the context against the declaration list and the layouts of
-// the program's bitness (32-bit x86 or x86-64, as the module), every forward through the real calling convention (arguments and
-// result unchanged, the 8-byte arguments whole), the reference counts with
-// TclFreeObj, the constants and the version texts.
+// the program's bitness (the module's), every forward through the real
+// calling convention (arguments and result unchanged, the 8-byte arguments
+// whole), the reference counts with TclFreeObj, the constants and the
+// version texts.
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,7 @@ namespace {
 // Which column of the layout tables applies: the module is of the program's
 // bitness, or the loader would not have mapped it.
 constexpr int kBits = sizeof(void *) == 8 ? 1 : 0;
-static_assert(sizeof(void *) == (kBits ? 8 : 4) && sizeof(long) == 4 &&
+static_assert((sizeof(void *) == 4 || sizeof(void *) == 8) && sizeof(long) == 4 &&
                   sizeof(std::size_t) == sizeof(void *),
               "a Windows program of 32-bit x86 or x86-64 (LLP64)");
 
