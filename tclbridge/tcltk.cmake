@@ -15,7 +15,7 @@
 # (tcl85.dll and tk85.dll), the import libraries made from the declaration
 # list (unless KIVO_TCL_LIBRARY and KIVO_TK_LIBRARY name import libraries of
 # those DLLs) and the version texts. The headers may be of another release
-# whose 32-bit layouts are the same (Debian's 8.6 headers for 8.5):
+# whose layouts are the same (Debian's 8.6 headers for 8.5):
 # tcl_layout.h checks those layouts at compile time.
 #
 # kivo_tcltk(CDEF <list> OWN <function>... EXTRA <function>...)
@@ -27,7 +27,7 @@
 # KIVO_TK_DLL_NAME and KIVO_TCL_DEF and KIVO_TK_DEF (the export lists of the
 # two libraries as far as the module uses them).
 
-# The releases whose 32-bit layouts tcl_layout.h knows; 8.5 and 8.6 share
+# The releases whose Windows layouts tcl_layout.h knows; 8.5 and 8.6 share
 # them.
 set(KIVO_TCLTK_KNOWN_VERSIONS 8.5 8.6)
 
@@ -131,7 +131,7 @@ macro(kivo_tcltk_windows)
       "Tcl/Tk release the Windows module binds (DLL names and version texts)")
   if(NOT KIVO_TCLTK_VERSION IN_LIST KIVO_TCLTK_KNOWN_VERSIONS)
     message(FATAL_ERROR "tclbridge: KIVO_TCLTK_VERSION=${KIVO_TCLTK_VERSION}: the "
-      "32-bit layouts are known for ${KIVO_TCLTK_KNOWN_VERSIONS} only")
+      "layouts are known for ${KIVO_TCLTK_KNOWN_VERSIONS} only")
   endif()
   string(REPLACE "." "" digits ${KIVO_TCLTK_VERSION})
   set(tcl_dll tcl${digits}.dll)

@@ -18,6 +18,8 @@ PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev:$native binutils
   libgtest-dev libbenchmark-dev xvfb
   python3-matplotlib python3-soundfile imagemagick x11-utils
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
+# 64-bit Windows (preset win64): its programs run under the 64-bit loader.
+PACKAGES="$PACKAGES g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64"
 
 missing=""
 for p in $PACKAGES; do

@@ -3,7 +3,27 @@
 # The file name is the module name followed by the host's extension suffix,
 # which names the host and the target; the rule lives here and nowhere else.
 if(WIN32)
-  set(KIVO_TARGET_TAG win32)
+  # What follows from the Windows target's processor, and nowhere else: the
+  # file tag, the PE machine the tests expect, and the entry symbol (32-bit
+  # x86 decorates a stdcall name with its argument bytes, x86-64 does not).
+  #   processor | file tag | PE machine | entry symbol
+  set(windows_targets
+    "i686|win32|0x14C|_DllMainCRTStartup@12"
+    "x86_64|win_amd64|0x8664|DllMainCRTStartup")
+  set(KIVO_TARGET_TAG "")
+  foreach(row IN LISTS windows_targets)
+    string(REPLACE "|" ";" row "${row}")
+    list(GET row 0 processor)
+    if(processor STREQUAL CMAKE_SYSTEM_PROCESSOR)
+      list(GET row 1 KIVO_TARGET_TAG)
+      list(GET row 2 KIVO_PE_MACHINE)
+      list(GET row 3 KIVO_DLL_ENTRY)
+    endif()
+  endforeach()
+  if(KIVO_TARGET_TAG STREQUAL "")
+    message(FATAL_ERROR "no Windows module build for the processor "
+      "'${CMAKE_SYSTEM_PROCESSOR}' (known: i686, x86_64)")
+  endif()
   set(KIVO_LIBRARY_SUFFIX .pyd)
 else()
   set(KIVO_TARGET_TAG "${CMAKE_SYSTEM_PROCESSOR}-linux-gnu")
@@ -15,13 +35,13 @@ if(WIN32)
   # How a Windows module is linked, shared with the empty library the tests
   # compare the modules against: its own entry point (frame/dll_entry.cpp)
   # instead of the toolchain's start-up objects, libgcc linked in (the DLL
-  # needs only the C runtime and KERNEL32), no time stamp in the PE header
-  # and no symbol table, so that the same sources give the same bytes.
+  # needs only KERNEL32), no time stamp in the PE header and no symbol
+  # table, so that the same sources give the same bytes.
   set(KIVO_WIN32_ENTRY_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../dll_entry.cpp)
   # Without the start-up objects nothing would apply runtime pseudo-
   # relocations, so a data import reached through auto-import must be a link
   # error rather than a wrong address.
-  set(KIVO_WIN32_LINK_OPTIONS -nostartfiles -Wl,--entry,_DllMainCRTStartup@12
+  set(KIVO_WIN32_LINK_OPTIONS -nostartfiles -Wl,--entry,${KIVO_DLL_ENTRY}
       -Wl,--disable-auto-import -Wl,--disable-runtime-pseudo-reloc
       -static-libgcc -Wl,--no-insert-timestamp -s)
   # A module is linked by the C driver, but CMake would still add the C++

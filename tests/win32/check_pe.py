@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Checks a shipped Windows module as a file: a 32-bit x86 DLL that exports
-exactly its two entries, imports only from the C runtime, KERNEL32 and the
-libraries it is given (exactly the names of their export lists), carries no
+"""Checks a Windows module as a file: a DLL of the given machine (32-bit x86
+or x86-64) that exports exactly its two entries, imports only from KERNEL32
+and the libraries it is given (exactly the names of their export lists), carries no
 time stamp, symbol table, debug data or resources, and whose start-up
 structures (constructor list, the runtime's initialiser and TLS callback
 tables, thread-local data) are those of an empty DLL linked the same way,
@@ -10,7 +10,8 @@ storage and its entry point switches thread notifications off. With
 --shipped-tclbridge, the imports of the shipped tclbridge are pinned: Tcl/Tk
 8.5's DLLs, the 52 names, the version texts.
 
-Usage: check_pe.py --objdump OBJDUMP --name NAME --module DLL --empty DLL
+Usage: check_pe.py --objdump OBJDUMP --machine MACHINE --name NAME
+                   --module DLL --empty DLL
                    [--library DLLNAME=EXPORTS.def ...] [--objects OBJ ...]
                    [--shipped-tclbridge]
 """
@@ -20,7 +21,15 @@ import struct
 import subprocess
 import sys
 
-RUNTIME_DLLS = {"kernel32.dll", "msvcrt.dll"}
+RUNTIME_DLLS = {"kernel32.dll"}
+
+# What follows from the PE machine field: the optional header's magic, the
+# machine word of import thunks, TLS directory and start-up tables, and where
+# the image base and the data directories are in the optional header.
+MACHINES = {
+    0x14C: ("32-bit x86 PE32", 0x10B, "I", 28, 92),
+    0x8664: ("x86-64 PE32+", 0x20B, "Q", 24, 108),
+}
 START_UP_SECTION = re.compile(r"^(\.ctors|\.dtors|\.init_array|\.fini_array|"
                               r"\.CRT\$|\.tls)")
 
@@ -34,11 +43,17 @@ class PE:
         assert d[pe:pe + 4] == b"PE\0\0", path
         (self.machine, nsections, self.timestamp, self.symtab, self.nsyms,
          opt_size, self.characteristics) = struct.unpack_from("<HHIIIHH", d, pe + 4)
+        if self.machine not in MACHINES:
+            raise SystemExit("%s: PE machine %#x is not one of %s" % (
+                path, self.machine, ", ".join("%#x" % m for m in MACHINES)))
+        _, _, self.fmt, base_at, dirs_at = MACHINES[self.machine]
+        self.word_size = struct.calcsize("<" + self.fmt)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", d, opt)[0]
-        self.image_base = struct.unpack_from("<I", d, opt + 28)[0]
-        ndirs = struct.unpack_from("<I", d, opt + 92)[0]
-        self.dirs = [struct.unpack_from("<II", d, opt + 96 + 8 * i) for i in range(ndirs)]
+        self.image_base = struct.unpack_from("<" + self.fmt, d, opt + base_at)[0]
+        ndirs = struct.unpack_from("<I", d, opt + dirs_at)[0]
+        self.dirs = [struct.unpack_from("<II", d, opt + dirs_at + 4 + 8 * i)
+                     for i in range(ndirs)]
         self.sections = []
         for i in range(nsections):
             name, vsize, va, rawsize, rawptr = struct.unpack_from(
@@ -56,6 +71,13 @@ class PE:
 
     def u32(self, rva):
         return struct.unpack_from("<I", self.data, self.offset(rva))[0]
+
+    def word(self, rva):
+        return struct.unpack_from("<" + self.fmt, self.data, self.offset(rva))[0]
+
+    def words(self, offset, size):
+        n = size // self.word_size
+        return struct.unpack_from("<%d%s" % (n, self.fmt), self.data, offset)
 
     def cstr(self, rva):
         o = self.offset(rva)
@@ -75,11 +97,12 @@ class PE:
         while size and self.u32(rva + 12):
             lookup = self.u32(rva) or self.u32(rva + 16)
             names = []
-            while self.u32(lookup):
-                entry = self.u32(lookup)
-                names.append("#%d" % (entry & 0xFFFF) if entry & 0x80000000
-                             else self.cstr(entry + 2))
-                lookup += 4
+            while self.word(lookup):
+                entry = self.word(lookup)
+                by_ordinal = entry >> (8 * self.word_size - 1)
+                names.append("#%d" % (entry & 0xFFFF) if by_ordinal
+                             else self.cstr((entry & 0x7FFFFFFF) + 2))
+                lookup += self.word_size
             result[self.cstr(self.u32(rva + 12))] = names
             rva += 20
         return result
@@ -90,11 +113,11 @@ class PE:
         if not size:
             return 0, 0
         start, end, _index, callbacks = struct.unpack_from(
-            "<IIII", self.data, self.offset(rva))
+            "<4" + self.fmt, self.data, self.offset(rva))
         count = 0
         if callbacks:
             va = callbacks - self.image_base
-            while self.u32(va + 4 * count):
+            while self.word(va + self.word_size * count):
                 count += 1
         return end - start, count
 
@@ -103,22 +126,22 @@ class PE:
         s = self.section(".CRT")
         if s is None:
             return 0
-        words = struct.unpack_from("<%dI" % (s[2] // 4), self.data, s[3])
-        return sum(1 for w in words if w)
+        return sum(1 for w in self.words(s[3], s[2]) if w)
 
     def constructor_lists(self):
         """Lengths of the constructor and destructor lists in .text: each is
         -1, the entries (addresses in .text), then 0, the two back to back."""
         _, va, vsize, rawptr, _ = self.section(".text")
         lo, hi = self.image_base + va, self.image_base + va + vsize
-        words = struct.unpack_from("<%dI" % (vsize // 4), self.data, rawptr)
+        ones = (1 << 8 * self.word_size) - 1
+        words = self.words(rawptr, vsize)
         found = []
         for i, w in enumerate(words):
-            if w != 0xFFFFFFFF:
+            if w != ones:
                 continue
             lists, j = [], i
             for _ in range(2):
-                if j >= len(words) or words[j] != 0xFFFFFFFF:
+                if j >= len(words) or words[j] != ones:
                     break
                 k = j + 1
                 while k < len(words) and lo <= words[k] < hi:
@@ -163,9 +186,8 @@ def def_names(path):
 def check_shipped_tclbridge(check, m, imports):
     """The shipped tclbridge binds Tcl/Tk 8.5 and says so."""
     tcl, tk = imports.get("tcl85.dll", []), imports.get("tk85.dll", [])
-    check(set(imports) == {"kernel32.dll", "tcl85.dll", "tk85.dll"} or
-          set(imports) == {"kernel32.dll", "msvcrt.dll", "tcl85.dll", "tk85.dll"},
-          "imports from %s, want tcl85.dll and tk85.dll" % sorted(imports))
+    check(set(imports) == {"kernel32.dll", "tcl85.dll", "tk85.dll"},
+          "imports from %s, want KERNEL32.dll, tcl85.dll and tk85.dll" % sorted(imports))
     check(len(tcl) == 50 and len(set(tcl)) == 50, "50 names from tcl85.dll: %d" % len(tcl))
     check(sorted(tk) == ["Tk_GetNumMainWindows", "Tk_Init"], "tk85.dll names: %s" % tk)
     for name in ("Tcl_GetVar", "Tcl_SetVar", "Tcl_NewBooleanObj", "TclFreeObj",
@@ -182,6 +204,8 @@ def check_shipped_tclbridge(check, m, imports):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--objdump", required=True)
+    ap.add_argument("--machine", required=True, type=lambda v: int(v, 0),
+                    choices=sorted(MACHINES))
     ap.add_argument("--name", required=True)
     ap.add_argument("--module", required=True)
     ap.add_argument("--empty", required=True)
@@ -192,7 +216,9 @@ def main():
     check = Checks()
     m, empty = PE(args.module), PE(args.empty)
 
-    check(m.machine == 0x14C and m.magic == 0x10B, "a 32-bit x86 PE32 image")
+    kind, magic = MACHINES[args.machine][:2]
+    check(m.machine == args.machine and m.magic == magic,
+          "an image for %s: machine %#x, magic %#x" % (kind, m.machine, m.magic))
     check(m.characteristics & 0x2000, "a DLL")
     check(m.timestamp == 0, "no time stamp in the header")
     check(m.symtab == 0 and m.nsyms == 0, "no symbol table")
@@ -213,6 +239,9 @@ def main():
         dll, _, def_file = pair.partition("=")
         libraries[dll.lower()] = def_names(def_file)
     imports = {dll.lower(): names for dll, names in m.imports().items()}
+    by_ordinal = sorted("%s!%s" % (dll, n) for dll, names in imports.items()
+                        for n in names if n.startswith("#"))
+    check(not by_ordinal, "imports by ordinal: %s" % by_ordinal)
     extra = set(imports) - RUNTIME_DLLS
     check(extra == set(libraries), "imports from %s beyond the runtime, want %s"
           % (sorted(extra), sorted(libraries)))

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Builds the shipped DLLs a second time, in another folder, and compares
+# Builds the Windows DLLs a second time, in another folder, and compares
 # them byte for byte with the ones given:
-#   reproducible.sh CMAKE DIR DLL... [-- CMAKE_OPTION...]
-# Run from the source folder.
+#   reproducible.sh CMAKE DIR DLL... -- CMAKE_OPTION...
+# The options name the generator and toolchain of the first build. Run from
+# the source folder.
 set -eu
 cmake=$1 dir=$2
 shift 2
@@ -14,7 +15,7 @@ done
 [ $# -gt 0 ] && shift
 
 rm -rf "$dir"
-"$cmake" --preset win32 -B "$dir" -DKIVO_TESTS=OFF "$@" >/dev/null
+"$cmake" -S . -B "$dir" -DKIVO_TESTS=OFF -DKIVO_BENCH=OFF "$@" >/dev/null
 "$cmake" --build "$dir" >/dev/null
 passed=0 failed=0
 for dll in $dlls; do

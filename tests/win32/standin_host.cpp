@@ -43,24 +43,31 @@ int params_of_run(const _cffi_type_context_s *c, int index) {
     return n;
 }
 
+// The headers of a loaded module. The loader maps only modules of the
+// program's own bitness, so the native header types are the module's.
+const IMAGE_NT_HEADERS *nt_headers(HMODULE module) {
+    const auto *base = reinterpret_cast<const unsigned char *>(module);
+    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
+    return reinterpret_cast<const IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
+}
+
 // Calls f(library, name, bound address) for every import by name of a
 // loaded module, as its import table holds them after loading.
 template <typename F>
 void for_each_import(HMODULE module, F f) {
     const auto *base = reinterpret_cast<const unsigned char *>(module);
-    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS32 *>(base + dos->e_lfanew);
+    const IMAGE_NT_HEADERS *nt = nt_headers(module);
     const IMAGE_DATA_DIRECTORY &dir =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (dir.Size == 0) return;
     for (auto *d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + dir.VirtualAddress);
          d->Name != 0; ++d) {
         const char *library = reinterpret_cast<const char *>(base + d->Name);
-        const auto *names = reinterpret_cast<const IMAGE_THUNK_DATA32 *>(
+        const auto *names = reinterpret_cast<const IMAGE_THUNK_DATA *>(
             base + (d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
-        const auto *bound = reinterpret_cast<const IMAGE_THUNK_DATA32 *>(base + d->FirstThunk);
+        const auto *bound = reinterpret_cast<const IMAGE_THUNK_DATA *>(base + d->FirstThunk);
         for (; names->u1.AddressOfData != 0; ++names, ++bound) {
-            if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
                 f(library, "", reinterpret_cast<const void *>(bound->u1.Function));
                 continue;
             }
@@ -74,10 +81,8 @@ void for_each_import(HMODULE module, F f) {
 
 bool inside(HMODULE module, const void *p) {
     const auto *base = reinterpret_cast<const unsigned char *>(module);
-    const auto *dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(base);
-    const auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS32 *>(base + dos->e_lfanew);
     const auto *q = static_cast<const unsigned char *>(p);
-    return q >= base && q < base + nt->OptionalHeader.SizeOfImage;
+    return q >= base && q < base + nt_headers(module)->OptionalHeader.SizeOfImage;
 }
 
 bool writable(const void *p) {
@@ -277,7 +282,10 @@ void check_context(const Module &m, const DeclaredGlobal *declared, int num_decl
         const _cffi_global_s &g = c->globals[k];
         const int op = static_cast<int>(_CFFI_GETOP(g.type_op));
         if (declared[k].params < 0) {
-            STANDIN_CHECK(reinterpret_cast<std::uintptr_t>(g.type_op) == 0xFFFFFF1Fu);
+            // Op 31 with -1 shifted into every upper bit of the pointer-sized word.
+            const auto constant_op = static_cast<std::uintptr_t>(
+                sizeof(void *) == 8 ? 0xFFFFFFFFFFFFFF1Full : 0xFFFFFF1Full);
+            STANDIN_CHECK(reinterpret_cast<std::uintptr_t>(g.type_op) == constant_op);
             STANDIN_CHECK(g.address != nullptr && g.size_or_direct_fn == nullptr);
             continue;
         }

@@ -1,8 +1,9 @@
 // The stand-in host on tclbridge, loaded against the stand-in Tcl and Tk
-// libraries: the context against the declaration list and the 32-bit
-// layouts, every forward through the real calling convention (arguments and
-// result unchanged, the 8-byte arguments whole), the reference counts with
-// TclFreeObj, the constants and the version texts.
+// libraries: the context against the declaration list and the layouts of
+// the program's bitness (the module's), every forward through the real
+// calling convention (arguments and result unchanged, the 8-byte arguments
+// whole), the reference counts with TclFreeObj, the constants and the
+// version texts.
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -12,10 +13,19 @@
 #include "expected_tclbridge.h"
 #include "standin_calls.h"
 
-static_assert(sizeof(void *) == 4 && sizeof(long) == 4 && sizeof(std::size_t) == 4,
-              "the shipped modules are 32-bit");
-
 namespace {
+
+// Which column of the layout tables applies: the module is of the program's
+// bitness, or the loader would not have mapped it.
+constexpr int kBits = sizeof(void *) == 8 ? 1 : 0;
+static_assert((sizeof(void *) == 4 || sizeof(void *) == 8) && sizeof(long) == 4 &&
+                  sizeof(std::size_t) == sizeof(void *),
+              "a Windows program of 32-bit x86 or x86-64 (LLP64)");
+
+// Tcl_Obj and Tcl_ObjType as a Windows compiler lays them out, per bitness.
+constexpr std::size_t kObjSize[] = {24, 48};
+constexpr std::size_t kObjTypeSize[] = {20, 40};
+constexpr int kObjTypeAlign[] = {4, 8};
 
 // Calls the stand-in libraries reported, kept until the next reset.
 struct Call {
@@ -78,8 +88,8 @@ void layouts(const Module &m) {
         {"$1", _CFFI_F_UNION | _CFFI_F_CHECK_FIELDS, host, -2, 5, 3},
         {"$2", _CFFI_F_CHECK_FIELDS, host, -2, 8, 2},
         {"$Tcl_Interp", _CFFI_F_OPAQUE, unknown, -1, -1, 0},
-        {"Tcl_Obj", 0, 24, 8, 0, 4},
-        {"Tcl_ObjType", 0, 20, 4, 4, 1},
+        {"Tcl_Obj", 0, kObjSize[kBits], 8, 0, 4},
+        {"Tcl_ObjType", 0, kObjTypeSize[kBits], kObjTypeAlign[kBits], 4, 1},
     };
     for (const auto &e : entries) {
         const _cffi_struct_union_s *s = struct_union(m, e.name);
@@ -92,20 +102,24 @@ void layouts(const Module &m) {
                         s->flags, static_cast<unsigned>(s->size), s->alignment,
                         s->first_field_index, s->num_fields);
     }
-    struct Field { const char *name; std::size_t offset, size; };
+    // Offset and size, 32-bit then 64-bit.
+    struct Field { const char *name; std::size_t offset[2], size[2]; };
     const Field fields[] = {
-        {"bytes", 4, 4}, {"length", 8, 4}, {"typePtr", 12, 4}, {"internalRep", 16, 8},
-        {"name", 0, 4},
-        {"longValue", unknown, unknown}, {"doubleValue", unknown, unknown},
-        {"twoPtrValue", unknown, unknown}, {"ptr1", unknown, unknown},
-        {"ptr2", unknown, unknown},
+        {"bytes", {4, 8}, {4, 8}}, {"length", {8, 16}, {4, 4}},
+        {"typePtr", {12, 24}, {4, 8}}, {"internalRep", {16, 32}, {8, 16}},
+        {"name", {0, 0}, {4, 8}},
+        {"longValue", {unknown, unknown}, {unknown, unknown}},
+        {"doubleValue", {unknown, unknown}, {unknown, unknown}},
+        {"twoPtrValue", {unknown, unknown}, {unknown, unknown}},
+        {"ptr1", {unknown, unknown}, {unknown, unknown}},
+        {"ptr2", {unknown, unknown}, {unknown, unknown}},
     };
     if (!STANDIN_CHECK(c->fields != nullptr)) return;
     for (int i = 0; i < 10; ++i) {
         const _cffi_field_s &f = c->fields[i];
         if (!(STANDIN_CHECK(std::strcmp(f.name, fields[i].name) == 0) &&
-              STANDIN_CHECK(f.field_offset == fields[i].offset) &&
-              STANDIN_CHECK(f.field_size == fields[i].size)))
+              STANDIN_CHECK(f.field_offset == fields[i].offset[kBits]) &&
+              STANDIN_CHECK(f.field_size == fields[i].size[kBits])))
             std::printf("  field %d: %s at %u, %u bytes\n", i, f.name,
                         static_cast<unsigned>(f.field_offset), static_cast<unsigned>(f.field_size));
     }
@@ -137,8 +151,7 @@ void reference_counts(const Module &m) {
     const auto incr = m.function<Op>("Tcl_IncrRefCount");
     const auto decr = m.function<Op>("Tcl_DecrRefCount");
     if (!incr || !decr) return;
-    struct alignas(8) Object { int refCount; unsigned char rest[20]; };
-    static_assert(sizeof(Object) == 24);
+    struct alignas(8) Object { int refCount; unsigned char rest[kObjSize[kBits] - 4]; };
     auto fresh = [](int count) {
         Object o;
         o.refCount = count;

@@ -19,7 +19,11 @@ T value(int function, int position) {
     const auto tag = static_cast<std::uint32_t>(function) << 8 |
                      static_cast<std::uint32_t>(position);
     if constexpr (std::is_pointer_v<T>) {
-        return reinterpret_cast<T>(static_cast<std::uintptr_t>(0xA0000000u | tag << 4));
+        std::uintptr_t word = 0xA0000000u | tag << 4;
+        // A 64-bit pointer carries the tag in its upper half too.
+        if constexpr (sizeof word == 8)
+            word |= static_cast<std::uintptr_t>(std::uint64_t{0x7E000000u | tag} << 32);
+        return reinterpret_cast<T>(word);
     } else if constexpr (std::is_same_v<T, double>) {
         // Both 32-bit halves of the double carry bits of the tag.
         return -(static_cast<double>(tag) + 0.1);
