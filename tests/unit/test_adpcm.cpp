@@ -204,26 +204,29 @@ class AdpcmEncodeCases : public ::testing::TestWithParam<worked_cases::AdpcmEnco
 class AdpcmDecodeCases : public ::testing::TestWithParam<worked_cases::AdpcmDecodeRow> {};
 
 // The plain coder is held to the same rows as the routines.
+void expect_row(const Result &got, const ref::Coded &plain, worked_cases::Bytes out, State end) {
+    EXPECT_EQ(got.out, bytes(out));
+    EXPECT_EQ(got.end, end);
+    EXPECT_EQ(plain.bytes, bytes(out));
+    EXPECT_EQ(plain.end, end);
+}
+
 TEST_P(AdpcmEncodeCases, CodesAndEndState) {
     const auto &c = GetParam();
+    const Bytes in = bytes(c.samples);
     const auto width = static_cast<std::size_t>(c.width);
-    const Result got = encode(bytes(c.samples), width, {c.start_predicted, c.start_index});
-    EXPECT_EQ(got.out, bytes(c.codes));
-    EXPECT_EQ(got.end, (State{c.end_predicted, c.end_index}));
-    const auto plain = ref::encode(bytes(c.samples), width, {c.start_predicted, c.start_index});
-    EXPECT_EQ(plain.bytes, bytes(c.codes));
-    EXPECT_EQ(plain.end, (State{c.end_predicted, c.end_index}));
+    const State start{c.start_predicted, c.start_index};
+    expect_row(encode(in, width, start), ref::encode(in, width, start), c.codes,
+               {c.end_predicted, c.end_index});
 }
 
 TEST_P(AdpcmDecodeCases, SamplesAndEndState) {
     const auto &c = GetParam();
+    const Bytes in = bytes(c.codes);
     const auto width = static_cast<std::size_t>(c.width);
-    const Result got = decode(bytes(c.codes), width, {c.start_predicted, c.start_index});
-    EXPECT_EQ(got.out, bytes(c.out));
-    EXPECT_EQ(got.end, (State{c.end_predicted, c.end_index}));
-    const auto plain = ref::decode(bytes(c.codes), width, {c.start_predicted, c.start_index});
-    EXPECT_EQ(plain.bytes, bytes(c.out));
-    EXPECT_EQ(plain.end, (State{c.end_predicted, c.end_index}));
+    const State start{c.start_predicted, c.start_index};
+    expect_row(decode(in, width, start), ref::decode(in, width, start), c.out,
+               {c.end_predicted, c.end_index});
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkedCases, AdpcmEncodeCases,

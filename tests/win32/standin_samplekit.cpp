@@ -77,25 +77,24 @@ void adpcm(const Module &m) {
     const auto encode = ENTRY(m, lin2adcpm);
     const auto decode = ENTRY(m, adcpm2lin);
     if (!encode || !decode) return;
-    // Outputs with guard bytes after them, which must stay.
-    for (const auto &c : worked_cases::adpcm_encode) {
-        Bytes in(c.samples.begin(), c.samples.end()), out(c.codes.size + 4, 0xAA);
-        int state[2] = {c.start_predicted, c.start_index};
-        encode(out.data(), in.data(), in.size(), static_cast<std::size_t>(c.width), state);
-        Bytes expected(c.codes.begin(), c.codes.end());
+    // One row through an entry: the output with guard bytes after it, which
+    // must stay, and the end state.
+    auto check_row = [](auto coder, worked_cases::Bytes input, worked_cases::Bytes output,
+                        int width, const int (&start)[2], const int (&end)[2]) {
+        Bytes in(input.begin(), input.end()), out(output.size + 4, 0xAA);
+        int state[2] = {start[0], start[1]};
+        coder(out.data(), in.data(), in.size(), static_cast<std::size_t>(width), state);
+        Bytes expected(output.begin(), output.end());
         expected.resize(out.size(), 0xAA);
         STANDIN_CHECK(out == expected);
-        STANDIN_CHECK(state[0] == c.end_predicted && state[1] == c.end_index);
-    }
-    for (const auto &c : worked_cases::adpcm_decode) {
-        Bytes in(c.codes.begin(), c.codes.end()), out(c.out.size + 4, 0xAA);
-        int state[2] = {c.start_predicted, c.start_index};
-        decode(out.data(), in.data(), in.size(), static_cast<std::size_t>(c.width), state);
-        Bytes expected(c.out.begin(), c.out.end());
-        expected.resize(out.size(), 0xAA);
-        STANDIN_CHECK(out == expected);
-        STANDIN_CHECK(state[0] == c.end_predicted && state[1] == c.end_index);
-    }
+        STANDIN_CHECK(state[0] == end[0] && state[1] == end[1]);
+    };
+    for (const auto &c : worked_cases::adpcm_encode)
+        check_row(encode, c.samples, c.codes, c.width, {c.start_predicted, c.start_index},
+                  {c.end_predicted, c.end_index});
+    for (const auto &c : worked_cases::adpcm_decode)
+        check_row(decode, c.codes, c.out, c.width, {c.start_predicted, c.start_index},
+                  {c.end_predicted, c.end_index});
 
     std::mt19937 rng(1);
     for (std::size_t width = 1; width <= 4; ++width) {
