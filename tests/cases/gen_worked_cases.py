@@ -41,9 +41,9 @@ def parse_int(token):
 
 
 def parse_double(token):
-    specials = {"inf": math.inf, "-inf": -math.inf, "nan": math.nan}
-    if token in specials:
-        return specials[token]
+    named = {"inf": math.inf, "-inf": -math.inf, "nan": math.nan}
+    if token in named:
+        return named[token]
     m = re.fullmatch(f"(-?{FLOAT})(?:([-+])({FLOAT}))?", token)
     if not m:
         raise CaseError(f"not a double: {token!r}")
