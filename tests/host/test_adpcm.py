@@ -38,28 +38,21 @@ def s16(*values):
     return b"".join(v.to_bytes(2, "little", signed=True) for v in values)
 
 
+# A few rows of the worked cases (tests/cases/worked_cases.txt): buffers and
+# the state array passed through the host.
 @pytest.mark.parametrize("samples, start, codes, end", [
-    ((), (0, 0), b"", (0, 0)),
     ((), (-70000, 99), b"", (-70000, 88)),   # index clamped on entry
-    ((1000, -1000), (0, 0), b"\x7f", (-19, 16)),
     ((1000, -1000, 5000), (0, 0), b"\x7f", (44, 24)),
-    ((0, 0, 0, 0), (0, 0), b"\x00\x00", (0, 0)),
     ((0, 0), (INT_MAX, 0), b"\xff", (32737, 16)),
-    ((0, 0), (INT_MIN, 0), b"\x77", (-32738, 16)),
 ])
 def test_encoder_worked_cases(coder, samples, start, codes, end):
     assert encode(coder, s16(*samples), 2, start) == (codes, end)
 
 
 @pytest.mark.parametrize("codes, width, start, out, end", [
-    (b"", 2, (0, 0), b"", (0, 0)),
     (b"", 4, (123456, 7), b"", (123456, 7)),
-    (b"\x77", 2, (0, 0), bytes.fromhex("0B002900"), (41, 16)),
     (b"\x77", 3, (0, 0), bytes.fromhex("000B00002900"), (41, 16)),
-    (b"\x77", 4, (0, 0), bytes.fromhex("00000B0000002900"), (41, 16)),
     (b"\x77\x88", 1, (-200, 0), b"\xff" * 4, (-166, 14)),
-    (b"\x7f", 2, (32760, 88), s16(32767, -28669), (-28669, 88)),
-    (b"\x00", 2, (INT_MAX, 0), s16(32767, 32767), (32767, 0)),
 ])
 def test_decoder_worked_cases(coder, codes, width, start, out, end):
     assert decode(coder, codes, width, start) == (out, end)

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <iterator>
 #include <random>
 #include <vector>
 
 #include "samplekit_decls.h"
+#include "worked_cases.h"
 
 namespace {
 
@@ -27,16 +29,9 @@ std::ostream &operator<<(std::ostream &os, const State &s) {
 // 64 bits so that any predicted value at entry is taken exactly as it is.
 namespace ref {
 
-const int index_adjust[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
-const int step_sizes[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,
-    23,    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,
-    73,    80,    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,
-    230,   253,   279,   307,   337,   371,   408,   449,   494,   544,   598,   658,
-    724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,
-    7132,  7845,  8630,  9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350,
-    22385, 24623, 27086, 29794, 32767};
+using worked_cases::adpcm_index_adjust;
+using worked_cases::adpcm_step_sizes;
+static_assert(std::size(adpcm_index_adjust) == 16 && std::size(adpcm_step_sizes) == 89);
 
 int clamp_index(long long i) { return i < 0 ? 0 : i > 88 ? 88 : static_cast<int>(i); }
 long long clamp16(long long p) { return p < -32768 ? -32768 : p > 32767 ? 32767 : p; }
@@ -69,7 +64,7 @@ Coded encode(const Bytes &in, std::size_t width, State s) {
     Coded r;
     long long p = s.predicted;
     int index = clamp_index(s.step_index);
-    int step = step_sizes[index];
+    int step = adpcm_step_sizes[index];
     bool first = true;
     int pending = 0;
     for (std::size_t off = 0; off + width <= in.size(); off += width) {
@@ -86,8 +81,8 @@ Coded encode(const Bytes &in, std::size_t width, State s) {
         if (diff >= step >> 2) { code |= 1; delta += step >> 2; }
         p = clamp16(sign ? p - delta : p + delta);
         code |= sign;
-        index = clamp_index(index + index_adjust[code]);
-        step = step_sizes[index];
+        index = clamp_index(index + adpcm_index_adjust[code]);
+        step = adpcm_step_sizes[index];
         r.codes.push_back(code);
         r.predicted.push_back(static_cast<int>(p));
         if (first) pending = code << 4;
@@ -102,16 +97,16 @@ Coded decode(const Bytes &in, std::size_t width, State s) {
     Coded r;
     long long p = s.predicted;
     int index = clamp_index(s.step_index);
-    int step = step_sizes[index];
+    int step = adpcm_step_sizes[index];
     for (std::size_t k = 0; k < 2 * in.size(); ++k) {
         const int code = (k % 2 == 0) ? in[k / 2] >> 4 : in[k / 2] & 0x0F;
-        index = clamp_index(index + index_adjust[code]);
+        index = clamp_index(index + adpcm_index_adjust[code]);
         long long delta = step >> 3;
         if (code & 4) delta += step;
         if (code & 2) delta += step >> 1;
         if (code & 1) delta += step >> 2;
         p = clamp16((code & 8) ? p - delta : p + delta);
-        step = step_sizes[index];
+        step = adpcm_step_sizes[index];
         r.codes.push_back(code);
         r.predicted.push_back(static_cast<int>(p));
         r.bytes.resize(r.bytes.size() + width);
@@ -203,54 +198,41 @@ State random_state(std::mt19937 &rng) {
 
 // --- worked cases -----------------------------------------------------------------
 
-TEST(Adpcm, EncoderWorkedCases) {
-    struct Case { std::vector<int> samples; State start; Bytes codes; State end; };
-    const Case cases[] = {
-        {{}, {0, 0}, {}, {0, 0}},
-        {{}, {-70000, 42}, {}, {-70000, 42}},
-        {{1000, -1000}, {0, 0}, {0x7F}, {-19, 16}},
-        {{1000, -1000, 5000}, {0, 0}, {0x7F}, {44, 24}},
-        {{0, 0, 0, 0}, {0, 0}, {0x00, 0x00}, {0, 0}},
-        {{5}, {0, 0}, {}, {4, 0}},   // code 3 (steps 3 + 1), then dropped
-        // Saturation at both ends: the step overshoots, the value clamps.
-        {{32767, 32767}, {32760, 88}, {0x00}, {32767, 86}},
-        // A zero difference counts as upward: the second code moves off the floor.
-        {{-32768, -32768}, {-32760, 88}, {0x80}, {-29044, 86}},
-        // Extreme predicted values at entry.
-        {{0, 0}, {INT_MAX, 0}, {0xFF}, {32737, 16}},
-        {{0, 0}, {INT_MIN, 0}, {0x77}, {-32738, 16}},
-    };
-    for (const auto &c : cases) {
-        const Bytes in = fragment(c.samples, 2);
-        const Result got = encode(in, 2, c.start);
-        EXPECT_EQ(got.out, c.codes) << c.start;
-        EXPECT_EQ(got.end, c.end) << c.start;
-        EXPECT_EQ(ref::encode(in, 2, c.start).bytes, c.codes) << c.start;
-    }
+Bytes bytes(worked_cases::Bytes b) { return {b.begin(), b.end()}; }
+
+class AdpcmEncodeCases : public ::testing::TestWithParam<worked_cases::AdpcmEncodeRow> {};
+class AdpcmDecodeCases : public ::testing::TestWithParam<worked_cases::AdpcmDecodeRow> {};
+
+// The plain coder is held to the same rows as the routines.
+void expect_row(const Result &got, const ref::Coded &plain, worked_cases::Bytes out, State end) {
+    EXPECT_EQ(got.out, bytes(out));
+    EXPECT_EQ(got.end, end);
+    EXPECT_EQ(plain.bytes, bytes(out));
+    EXPECT_EQ(plain.end, end);
 }
 
-TEST(Adpcm, DecoderWorkedCases) {
-    struct Case { Bytes codes; std::size_t width; State start; Bytes out; State end; };
-    const Case cases[] = {
-        {{}, 2, {0, 0}, {}, {0, 0}},
-        {{}, 1, {INT_MIN, 5}, {}, {INT_MIN, 5}},
-        {{0x77}, 2, {0, 0}, {0x0B, 0x00, 0x29, 0x00}, {41, 16}},
-        {{0x77}, 3, {0, 0}, {0x00, 0x0B, 0x00, 0x00, 0x29, 0x00}, {41, 16}},
-        {{0x77}, 4, {0, 0}, {0, 0, 0x0B, 0x00, 0, 0, 0x29, 0x00}, {41, 16}},
-        {{0x77}, 1, {0, 0}, {0x00, 0x00}, {41, 16}},
-        {{0x77, 0x88}, 1, {-200, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, {-166, 14}},
-        {{0x7F}, 2, {32760, 88}, {0xFF, 0x7F, 0x03, 0x90}, {-28669, 88}},
-        {{0xF7}, 2, {-32760, 88}, {0x00, 0x80, 0xFC, 0x6F}, {28668, 88}},
-        {{0x00}, 2, {INT_MAX, 0}, {0xFF, 0x7F, 0xFF, 0x7F}, {32767, 0}},
-        {{0x80}, 2, {INT_MIN, 3}, {0x00, 0x80, 0x01, 0x80}, {-32767, 1}},
-    };
-    for (const auto &c : cases) {
-        const Result got = decode(c.codes, c.width, c.start);
-        EXPECT_EQ(got.out, c.out) << "width " << c.width << " " << c.start;
-        EXPECT_EQ(got.end, c.end) << "width " << c.width << " " << c.start;
-        EXPECT_EQ(ref::decode(c.codes, c.width, c.start).bytes, c.out);
-    }
+TEST_P(AdpcmEncodeCases, CodesAndEndState) {
+    const auto &c = GetParam();
+    const Bytes in = bytes(c.samples);
+    const auto width = static_cast<std::size_t>(c.width);
+    const State start{c.start_predicted, c.start_index};
+    expect_row(encode(in, width, start), ref::encode(in, width, start), c.codes,
+               {c.end_predicted, c.end_index});
 }
+
+TEST_P(AdpcmDecodeCases, SamplesAndEndState) {
+    const auto &c = GetParam();
+    const Bytes in = bytes(c.codes);
+    const auto width = static_cast<std::size_t>(c.width);
+    const State start{c.start_predicted, c.start_index};
+    expect_row(decode(in, width, start), ref::decode(in, width, start), c.out,
+               {c.end_predicted, c.end_index});
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkedCases, AdpcmEncodeCases,
+                         ::testing::ValuesIn(worked_cases::adpcm_encode));
+INSTANTIATE_TEST_SUITE_P(WorkedCases, AdpcmDecodeCases,
+                         ::testing::ValuesIn(worked_cases::adpcm_decode));
 
 // --- broken preconditions -----------------------------------------------------
 

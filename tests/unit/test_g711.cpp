@@ -4,26 +4,22 @@
 #include <set>
 
 #include "samplekit_decls.h"
+#include "worked_cases.h"
 
 namespace {
 
 constexpr int kCodes = 256;
 
-TEST(G711Decode, TellingEntries) {
-    struct Row { int code; int ulaw; int alaw; };
-    const Row rows[] = {
-        {0x00, -32124, -5504}, {0x01, -31100, -5248}, {0x2A, -5372, -32256},
-        {0x40, -1884, -344},   {0x55, -716, -8},      {0x7E, -8, -880},
-        {0x7F, 0, -848},       {0x80, 32124, 5504},   {0xAA, 5372, 32256},
-        {0xC0, 1884, 344},     {0xD5, 716, 8},        {0xFE, 8, 880},
-        {0xFF, 0, 848},
-    };
-    for (const auto &r : rows) {
-        const auto code = static_cast<unsigned char>(r.code);
-        EXPECT_EQ(st_ulaw2linear16(code), r.ulaw) << std::hex << r.code;
-        EXPECT_EQ(st_alaw2linear16(code), r.alaw) << std::hex << r.code;
-    }
+class G711DecodeCases : public ::testing::TestWithParam<worked_cases::G711DecodeRow> {};
+
+TEST_P(G711DecodeCases, TellingEntries) {
+    const auto code = static_cast<unsigned char>(GetParam().code);
+    EXPECT_EQ(st_ulaw2linear16(code), GetParam().ulaw);
+    EXPECT_EQ(st_alaw2linear16(code), GetParam().alaw);
 }
+
+INSTANTIATE_TEST_SUITE_P(WorkedCases, G711DecodeCases,
+                         ::testing::ValuesIn(worked_cases::g711_decode));
 
 TEST(G711Decode, TablesAreOddSymmetricAndOnTheirGrids) {
     std::set<int> ulaw_magnitudes, alaw_magnitudes;
@@ -52,37 +48,28 @@ TEST(G711Decode, TablesAreOddSymmetricAndOnTheirGrids) {
                   st_ulaw2linear16(static_cast<unsigned char>(0xFF - k + 1)));
 }
 
-TEST(G711Encode, UlawWorkedValues) {
-    struct Range { int from, to, code; };
-    const Range ranges[] = {
-        {0, 3, 0xFF},     {4, 11, 0xFE},     {12, 19, 0xFD},
-        {-8, -1, 0x7E},   {-16, -9, 0x7D},   {1000, 1000, 0xCE},
-        {-1000, -1000, 0x4E}, {32767, 32767, 0x80}, {-32768, -32768, 0x00},
-        // 32635 is the top of segment 7 with step 15; 32636 and above take
-        // the segment-8 path. Both give 0x80; the negative side likewise.
-        {32635, 32767, 0x80}, {-32768, -32632, 0x00},
-    };
-    for (const auto &r : ranges)
-        for (int x = r.from; x <= r.to; ++x)
-            EXPECT_EQ(st_14linear2ulaw(static_cast<PyInt16>(x)), r.code) << x;
+// Every input of a row's range encodes to its code.
+class UlawEncodeCases : public ::testing::TestWithParam<worked_cases::UlawEncodeRow> {};
+class AlawEncodeCases : public ::testing::TestWithParam<worked_cases::AlawEncodeRow> {};
+
+TEST_P(UlawEncodeCases, WorkedRanges) {
+    for (int x = GetParam().from; x <= GetParam().to; ++x)
+        EXPECT_EQ(st_14linear2ulaw(static_cast<PyInt16>(x)), GetParam().code) << x;
 }
 
-TEST(G711Encode, AlawWorkedValues) {
-    struct Range { int from, to, code; };
-    const Range ranges[] = {
-        {0, 15, 0xD5},      {16, 31, 0xD4},    {-16, -1, 0x55},
-        {1000, 1000, 0xFA}, {-1000, -1000, 0x7A},
-        {32767, 32767, 0xAA}, {-32768, -32768, 0x2A}, {-256, -256, 0x5A},
-    };
-    for (const auto &r : ranges)
-        for (int x = r.from; x <= r.to; ++x)
-            EXPECT_EQ(st_linear2alaw(static_cast<PyInt16>(x)), r.code) << x;
+TEST_P(AlawEncodeCases, WorkedRanges) {
+    for (int x = GetParam().from; x <= GetParam().to; ++x)
+        EXPECT_EQ(st_linear2alaw(static_cast<PyInt16>(x)), GetParam().code) << x;
 }
+
+INSTANTIATE_TEST_SUITE_P(WorkedCases, UlawEncodeCases, ::testing::ValuesIn(worked_cases::ulaw_encode));
+INSTANTIATE_TEST_SUITE_P(WorkedCases, AlawEncodeCases, ::testing::ValuesIn(worked_cases::alaw_encode));
 
 TEST(G711Encode, EncodeThenDecodeWorkedValues) {
-    EXPECT_EQ(st_ulaw2linear16(st_14linear2ulaw(1000)), 988);
-    EXPECT_EQ(st_alaw2linear16(st_linear2alaw(1000)), 1008);
-    EXPECT_EQ(st_alaw2linear16(st_linear2alaw(-256)), -248);
+    for (const auto &r : worked_cases::ulaw_round_trip)
+        EXPECT_EQ(st_ulaw2linear16(st_14linear2ulaw(static_cast<PyInt16>(r.sample))), r.level) << r;
+    for (const auto &r : worked_cases::alaw_round_trip)
+        EXPECT_EQ(st_alaw2linear16(st_linear2alaw(static_cast<PyInt16>(r.sample))), r.level) << r;
 }
 
 TEST(G711Encode, EveryDecodedValueEncodesBackToItsCode) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "samplekit_decls.h"
+#include "worked_cases.h"
 
 namespace {
 
@@ -112,33 +113,17 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // --- add ----------------------------------------------------------------------
 
-TEST(Add, WorkedValuesAtEveryWidth) {
-    struct Case { int width; std::int64_t x, y, sum; };
-    const Case cases[] = {
-        {1, 100, 100, 127},   {1, -100, -100, -128}, {1, 100, -28, 72},
-        {1, -128, 127, -1},   {2, 32767, 1, 32767},  {2, -32768, -32768, -32768},
-        {2, -32768, 32767, -1},
-        {3, 8388607, 1, 8388607}, {3, -8388608, -1, -8388608}, {3, 8388607, -8388608, -1},
-        {4, INT32_MAX, 1, INT32_MAX}, {4, INT32_MIN, -1, INT32_MIN},
-        {4, INT32_MIN, 0, INT32_MIN}, {4, INT32_MAX, INT32_MAX, INT32_MAX},
-        {4, INT32_MIN, INT32_MIN, INT32_MIN}, {4, INT32_MIN, INT32_MAX, -1},
-        {4, INT32_MIN + 1, -1, INT32_MIN}, {4, INT32_MAX - 1, 1, INT32_MAX},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(call_add(samples(c.width, {c.x, c.y}), samples(c.width, {c.y, c.x}), c.width),
-                  samples(c.width, {c.sum, c.sum}))
-            << "width " << c.width << ": " << c.x << " + " << c.y;
-    }
+// Each row is added both ways round, x + y and y + x.
+class AddCases : public ::testing::TestWithParam<worked_cases::AddRow> {};
+
+TEST_P(AddCases, SumSaturatesAtTheWidth) {
+    const auto &c = GetParam();
+    EXPECT_EQ(call_add(samples(c.width, {c.x, c.y}), samples(c.width, {c.y, c.x}), c.width),
+              samples(c.width, {c.sum, c.sum}));
+    EXPECT_EQ(reference_sum(c.x, c.y, c.width), c.sum);
 }
 
-TEST(Add, WidthThreeAndFourBytes) {
-    EXPECT_EQ(call_add({0xFF, 0xFF, 0x7F}, {0x01, 0x00, 0x00}, 3),
-              (Bytes{0xFF, 0xFF, 0x7F}));
-    EXPECT_EQ(call_add({0x00, 0x00, 0x80}, {0xFF, 0xFF, 0xFF}, 3),
-              (Bytes{0x00, 0x00, 0x80}));
-    EXPECT_EQ(call_add({0xFF, 0xFF, 0xFF, 0x7F}, {0x01, 0x00, 0x00, 0x00}, 4),
-              (Bytes{0xFF, 0xFF, 0xFF, 0x7F}));
-}
+INSTANTIATE_TEST_SUITE_P(WorkedCases, AddCases, ::testing::ValuesIn(worked_cases::add));
 
 TEST(Add, EveryPairOfWidthOneSamples) {
     Bytes a(65536), b(65536);
@@ -188,35 +173,17 @@ TEST(Add, OutputMayBeEitherInput) {
 
 // --- tostereo -------------------------------------------------------------------
 
-TEST(ToStereo, WorkedValues) {
-    struct Case { int width; double lgain, rgain; std::int64_t in, left, right; };
-    const Case cases[] = {
-        {2, 1.0, 0.5, 1000, 1000, 500},
-        {2, 1.0, 0.5, -1001, -1001, -500},
-        {1, 2.0, 2.0, 100, 127, 127},
-        {1, 2.0, 2.0, -100, -128, -128},
-        {1, 0.999, 1.0, -128, -128, -128},   // -127.872 lies below min + 1
-        {1, 0.999, 1.0, -127, -126, -127},   // -126.873 truncates toward zero
-        {2, -1.0, 1.0, -32768, 32767, -32768},
-        {2, -0.5, 0.5, 7, -3, 3},
-        {2, -1.001, 1.0, -500, 500, -500},   // 500.5 truncates down
-        {2, 1.001, 1.0, -500, -500, -500},   // -500.5 truncates up
-        {4, 1.5, -1.5, INT32_MAX, INT32_MAX, INT32_MIN},
-        {4, 1.5, -1.5, INT32_MIN, INT32_MIN, INT32_MAX},
-        {4, 1.0, -1.0, INT32_MIN, INT32_MIN, INT32_MAX},
-        {4, 1.0, 1.0 + 1e-12, INT32_MIN + 1, INT32_MIN + 1, INT32_MIN},
-        {4, 1.0 + 1e-12, 1.0 - 1e-12, INT32_MAX, INT32_MAX, INT32_MAX - 1},
-        {3, 0.0, -0.0, -8388608, 0, 0},
-        {3, 1e300, -1e300, 1, 8388607, -8388608},
-        {1, kInf, -kInf, -1, -128, 127},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(call_tostereo(samples(c.width, {c.in}), c.width, c.lgain, c.rgain),
-                  samples(c.width, {c.left, c.right}))
-            << "width " << c.width << " sample " << c.in << " gains " << c.lgain
-            << ", " << c.rgain;
-    }
+class ToStereoCases : public ::testing::TestWithParam<worked_cases::TostereoRow> {};
+
+TEST_P(ToStereoCases, LeftAndRight) {
+    const auto &c = GetParam();
+    EXPECT_EQ(call_tostereo(samples(c.width, {c.sample}), c.width, c.lgain, c.rgain),
+              samples(c.width, {c.left, c.right}));
+    EXPECT_EQ(reference_scaled(c.sample, c.lgain, c.width), c.left);
+    EXPECT_EQ(reference_scaled(c.sample, c.rgain, c.width), c.right);
 }
+
+INSTANTIATE_TEST_SUITE_P(WorkedCases, ToStereoCases, ::testing::ValuesIn(worked_cases::tostereo));
 
 TEST(ToStereo, EveryWidthOneAndTwoSample) {
     const double gains[] = {0.999, -1.0, -0.5, 2.0, 0.0, 1.5, 1.0, -0.999, 0.25};

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstring>
 #include <numeric>
 #include <random>
 #include <vector>
 
 #include "ratecv.h"
 #include "samplekit_decls.h"
+#include "worked_cases.h"
 
 namespace {
 
@@ -78,7 +78,9 @@ int reference_ratecv(Bytes &out, const Bytes &frag, std::size_t nframes, int wid
                 const double v = (static_cast<double>(s.previous[c]) * d +
                                   static_cast<double>(s.current[c]) * (rate_out - d)) /
                                  rate_out;
-                reference_write32(out, static_cast<std::int32_t>(v), width);
+                // A phase far outside its range extrapolates beyond 32 bits: saturate.
+                const double bounded = std::clamp(v, -2147483648.0, 2147483647.0);
+                reference_write32(out, static_cast<std::int32_t>(bounded), width);
             }
             d = d - rate_in;
         }
@@ -118,12 +120,6 @@ Bytes samples16(std::initializer_list<int> values) {
     return b;
 }
 
-Bytes samples8(std::initializer_list<int> values) {
-    Bytes b;
-    for (int v : values) b.push_back(static_cast<unsigned char>(v & 0xFF));
-    return b;
-}
-
 Stream fresh(int phase, int channels) {
     return {phase, std::vector<int>(static_cast<std::size_t>(channels)),
             std::vector<int>(static_cast<std::size_t>(channels))};
@@ -131,99 +127,38 @@ Stream fresh(int phase, int channels) {
 
 // --- worked cases -------------------------------------------------------------
 
-TEST(Ratecv, WorkedConversions) {
-    // Fresh streams, weights 1 and 0 (no smoothing).
-    struct Case {
-        const char *what;
-        int width, channels, rate_in, rate_out, phase;
-        Bytes in, expected;
-    };
-    const Case cases[] = {
-        {"doubling", 2, 1, 1, 2, -2, samples16({100, 200, 300}),
-         samples16({100, 150, 200, 250, 300})},
-        {"halving, rates reduced", 2, 1, 6, 3, -1, samples16({10, 20, 30, 40, 50, 60}),
-         samples16({10, 30, 50})},
-        {"two channels", 2, 2, 1, 2, -2, samples16({100, -100, 300, -300}),
-         samples16({100, -100, 200, -200, 300, -300})},
-        {"scaling back floors", 1, 1, 1, 2, -2, samples8({-4, 3}), samples8({-4, -1, 3})},
-        {"scaling back floors", 1, 1, 1, 2, -2, samples8({-3, 4}), samples8({-3, 0, 4})},
-        {"width 3", 3, 1, 1, 2, -2, {0x00, 0x00, 0x80, 0xff, 0xff, 0x7f},
-         {0x00, 0x00, 0x80, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f}},
-    };
-    for (const auto &c : cases) {
-        Stream s = fresh(c.phase, c.channels);
-        const std::size_t nframes = c.in.size() / static_cast<std::size_t>(c.width * c.channels);
-        EXPECT_EQ(run(c.in, nframes, c.width, c.channels, c.rate_in, c.rate_out, s, 1, 0),
-                  c.expected) << c.what;
-        EXPECT_EQ(s.phase, -1) << c.what;
-    }
-    // The doubling leaves the two newest input samples on the 32-bit scale.
-    Stream s = fresh(-2, 1);
-    run(samples16({100, 200, 300}), 3, 2, 1, 1, 2, s, 1, 0);
-    EXPECT_EQ(s.previous[0], 200 * 65536);
-    EXPECT_EQ(s.current[0], 300 * 65536);
+std::vector<int> ints(worked_cases::Ints v) { return {v.begin(), v.end()}; }
+
+class RatecvCases : public ::testing::TestWithParam<worked_cases::RatecvRow> {};
+
+// The routine and the plain reference are both held to each row: output,
+// byte count, phase and both arrays.
+TEST_P(RatecvCases, OutputAndStream) {
+    const auto &c = GetParam();
+    const Bytes in(c.in.begin(), c.in.end());
+    const Bytes expected(c.out.begin(), c.out.end());
+    const std::size_t nframes = in.size() / static_cast<std::size_t>(c.width * c.channels);
+    const Stream start{c.phase, ints(c.previous), ints(c.current)};
+    Stream s = start;
+    EXPECT_EQ(run(in, nframes, c.width, c.channels, c.rate_in, c.rate_out, s, c.weight_new,
+                  c.weight_prev),
+              expected);
+    EXPECT_EQ(s.phase, c.end_phase);
+    EXPECT_EQ(s.previous, ints(c.end_previous));
+    EXPECT_EQ(s.current, ints(c.end_current));
+
+    Stream plain = start;
+    Bytes plain_out;
+    EXPECT_EQ(reference_ratecv(plain_out, in, nframes, c.width, c.channels, c.rate_in,
+                               c.rate_out, plain, c.weight_new, c.weight_prev),
+              static_cast<int>(expected.size()));
+    EXPECT_EQ(plain_out, expected);
+    EXPECT_EQ(plain.phase, c.end_phase);
+    EXPECT_EQ(plain.previous, ints(c.end_previous));
+    EXPECT_EQ(plain.current, ints(c.end_current));
 }
 
-TEST(Ratecv, FilterWeightsActOnlyThroughTheirRatio) {
-    const Bytes in = samples16({1000, 1000, 1000, 1000});
-    struct Case { int weight_new, weight_prev; Bytes expected; };
-    const Case cases[] = {
-        {1, 1, samples16({500, 750, 875, 937})},
-        {2, 2, samples16({500, 750, 875, 937})},
-        {1000000000, 1000000000, samples16({500, 750, 875, 937})},
-        {2, 1, samples16({666, 888, 962, 987})},
-        {4, 2, samples16({666, 888, 962, 987})},
-        {2000000000, 1000000000, samples16({666, 888, 962, 987})},
-        {5, 0, samples16({1000, 1000, 1000, 1000})},
-        {0, 7, samples16({0, 0, 0, 0})},
-    };
-    for (const auto &c : cases) {
-        Stream s = fresh(-1, 1);
-        EXPECT_EQ(run(in, 4, 2, 1, 1, 1, s, c.weight_new, c.weight_prev), c.expected)
-            << c.weight_new << " " << c.weight_prev;
-    }
-}
-
-TEST(Ratecv, LargeWeightsAreReducedBeforeFiltering) {
-    // Unreduced, 1584620978 * x + 792310489 * previous is rounded in double
-    // and the quotient lands just above -646996415, truncating to ...414.
-    struct Case { int weight_new, weight_prev, x, carried, filtered; };
-    const Case cases[] = {
-        {2 * 792310489, 792310489, -1895412759, 1849836273, -646996415},
-        {602957305, 602957305, 850839392, -951810986, -50485797},
-        {2 * 982425971, 982425971, 1778886403, -1973105792, 528222338},
-    };
-    for (const auto &c : cases) {
-        Stream s{-1, {0}, {c.carried}};
-        Bytes in(4);
-        std::memcpy(in.data(), &c.x, 4);
-        Bytes expected(4);
-        std::memcpy(expected.data(), &c.filtered, 4);
-        EXPECT_EQ(run(in, 1, 4, 1, 1, 1, s, c.weight_new, c.weight_prev), expected);
-        EXPECT_EQ(s.previous[0], c.carried);
-        EXPECT_EQ(s.current[0], c.filtered);
-    }
-}
-
-TEST(Ratecv, NoInputWithNegativePhaseChangesNothing) {
-    Stream s{-3, {11}, {22}};
-    EXPECT_TRUE(run({}, 0, 2, 1, 1, 2, s, 1, 0).empty());
-    EXPECT_EQ(s.phase, -3);
-    EXPECT_EQ(s.previous[0], 11);
-    EXPECT_EQ(s.current[0], 22);
-}
-
-TEST(Ratecv, NoInputWithDuePhaseWritesFromTheCarriedArrays) {
-    // d = 1 gives the mean of previous and current, truncated toward zero on
-    // the 32-bit scale (-0.5 becomes 0), then d = 0 gives current.
-    Stream s{1, {1, 0x10000}, {-2, -0x30000}};
-    const Bytes out = run({}, 0, 4, 2, 1, 2, s, 1, 0);
-    EXPECT_EQ(out, Bytes({0, 0, 0, 0, 0x00, 0x00, 0xff, 0xff,
-                          0xfe, 0xff, 0xff, 0xff, 0x00, 0x00, 0xfd, 0xff}));
-    EXPECT_EQ(s.phase, -1);
-    EXPECT_EQ(s.previous, std::vector<int>({1, 0x10000}));
-    EXPECT_EQ(s.current, std::vector<int>({-2, -0x30000}));
-}
+INSTANTIATE_TEST_SUITE_P(WorkedCases, RatecvCases, ::testing::ValuesIn(worked_cases::ratecv));
 
 TEST(Ratecv, NoChannelsAdvancesOnlyThePhase) {
     Stream s = fresh(-2, 0);
@@ -316,22 +251,6 @@ TEST(Ratecv, WidthAboveFourIsRefused) {
     }
 }
 
-TEST(Ratecv, PhaseBeyondRangeExtrapolatesWithSaturation) {
-    // d = 2e9 against rate_out' = 2: the weights of the interpolation are
-    // 1e9 and 1 - 1e9, far outside [0, 1].
-    constexpr int kRateIn = 1000000007;   // prime, keeps the frame count small
-    Stream s{2000000000, {0x40000000, -0x40000000, 0x100, 0},
-                         {0, 0, 0x100, 0x7fffffff}};
-    const Bytes out = run({}, 0, 2, 4, kRateIn, 2, s, 1, 0);
-    // Second frame at d = 999999993; both clip the same way. Channel 2 has
-    // equal ends and stays put; channel 3 runs to the negative limit.
-    const Bytes frame = samples16({0x7fff, -0x8000, 0, -0x8000});
-    Bytes expected = frame;
-    expected.insert(expected.end(), frame.begin(), frame.end());
-    EXPECT_EQ(out, expected);
-    EXPECT_EQ(s.phase, 2000000000 - 2 * kRateIn);
-}
-
 // --- helpers -----------------------------------------------------------------
 
 TEST(RatecvHelpers, FrameCountRule) {
@@ -355,15 +274,8 @@ TEST(RatecvHelpers, FrameCountRule) {
 }
 
 TEST(RatecvHelpers, SaturatingTruncation) {
-    struct Case { double v; std::int32_t expected; };
-    const Case cases[] = {
-        {0.0, 0}, {2.9, 2}, {-2.9, -2}, {-0.5, 0},
-        {2147483647.0, INT32_MAX}, {2147483647.9, INT32_MAX}, {2147483648.0, INT32_MAX},
-        {1e300, INT32_MAX}, {-2147483648.0, INT32_MIN}, {-2147483648.9, INT32_MIN},
-        {-2147483649.0, INT32_MIN}, {-1e300, INT32_MIN}, {__builtin_nan(""), INT32_MIN},
-        {__builtin_inf(), INT32_MAX}, {-__builtin_inf(), INT32_MIN},
-    };
-    for (const auto &c : cases) EXPECT_EQ(samplekit::truncate_to_int32(c.v), c.expected) << c.v;
+    for (const auto &c : worked_cases::truncate_to_int32)
+        EXPECT_EQ(samplekit::truncate_to_int32(c.value), c.expected) << c;
 }
 
 // --- against the reference -------------------------------------------------------

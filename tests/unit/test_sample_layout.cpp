@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sample_layout.h"
+#include "worked_cases.h"
 
 namespace sk = samplekit;
 
@@ -36,25 +37,46 @@ std::int64_t reference_native(const std::vector<unsigned char> &b) {
     return v;
 }
 
-TEST(SampleLayout, NativeValuesOfTellingBytes) {
-    struct Case { int width; std::vector<unsigned char> bytes; std::int32_t value; };
-    const Case cases[] = {
-        {1, {0x80}, -128},
-        {1, {0x7F}, 127},
-        {1, {0xFF}, -1},
-        {2, {0x00, 0x80}, -32768},
-        {2, {0xFF, 0x7F}, 32767},
-        {3, {0x00, 0x00, 0x80}, -8388608},
-        {3, {0xFF, 0xFF, 0x7F}, 8388607},
-        {3, {0xFF, 0xFF, 0xFF}, -1},
-        {4, {0x78, 0x56, 0x34, 0x12}, 0x12345678},
-        {4, {0x00, 0x00, 0x00, 0x80}, INT32_MIN},
-        {4, {0xFF, 0xFF, 0xFF, 0x7F}, INT32_MAX},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(native(c.width, c.bytes), c.value) << "width " << c.width;
-        EXPECT_EQ(stored(c.width, c.value), c.bytes) << "width " << c.width;
+std::vector<unsigned char> bytes(worked_cases::Bytes b) { return {b.begin(), b.end()}; }
+
+// A sample read at the 16-bit or the 32-bit scale.
+std::int32_t scaled(int scale, int width, std::vector<unsigned char> b) {
+    std::int32_t v = 0;
+    EXPECT_TRUE(sk::dispatch_width(width, [&](auto w) {
+        constexpr int W = decltype(w)::value;
+        v = scale == 16 ? sk::load16<W>(b.data()) : sk::load32<W>(b.data());
+    }));
+    return v;
+}
+
+// A value written back from that scale; the byte after the sample must stay.
+std::vector<unsigned char> scaled_back(int scale, int width, std::int32_t v) {
+    std::vector<unsigned char> out(static_cast<size_t>(width) + 1, 0xAA);
+    sk::dispatch_width(width, [&](auto w) {
+        constexpr int W = decltype(w)::value;
+        if (scale == 16) sk::store16<W>(out.data(), v);
+        else sk::store32<W>(out.data(), v);
+    });
+    EXPECT_EQ(out.back(), 0xAA) << "width " << width;
+    out.pop_back();
+    return out;
+}
+
+TEST(SampleLayout, WorkedBytesOfEveryScale) {
+    for (const auto &c : worked_cases::layout_native) {
+        EXPECT_EQ(native(c.width, bytes(c.bytes)), c.value) << c;
+        EXPECT_EQ(stored(c.width, c.value), bytes(c.bytes)) << c;
     }
+    for (const auto &c : worked_cases::layout_store_native)
+        EXPECT_EQ(stored(c.width, c.value), bytes(c.bytes)) << c;
+    for (const auto &c : worked_cases::layout_load16)
+        EXPECT_EQ(scaled(16, c.width, bytes(c.bytes)), c.value) << c;
+    for (const auto &c : worked_cases::layout_store16)
+        EXPECT_EQ(scaled_back(16, c.width, c.value), bytes(c.bytes)) << c;
+    for (const auto &c : worked_cases::layout_load32)
+        EXPECT_EQ(scaled(32, c.width, bytes(c.bytes)), c.value) << c;
+    for (const auto &c : worked_cases::layout_store32)
+        EXPECT_EQ(scaled_back(32, c.width, c.value), bytes(c.bytes)) << c;
 }
 
 TEST(SampleLayout, EveryWidthOneAndTwoSampleRoundTrips) {
@@ -85,36 +107,7 @@ TEST(SampleLayout, WidthThreeAndFourAgainstReference) {
     }
 }
 
-TEST(SampleLayout, StoreKeepsOnlyTheLowBitsOfTheWidth) {
-    EXPECT_EQ(stored(1, 0x1234), (std::vector<unsigned char>{0x34}));
-    EXPECT_EQ(stored(3, -8388608), (std::vector<unsigned char>{0x00, 0x00, 0x80}));
-    EXPECT_EQ(stored(3, -1), (std::vector<unsigned char>{0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(stored(3, 0x7F123456), (std::vector<unsigned char>{0x56, 0x34, 0x12}));
-}
-
-TEST(SampleLayout, SixteenBitScale) {
-    const unsigned char w1[] = {0x80};
-    EXPECT_EQ(sk::load16<1>(w1), -32768);
-    const unsigned char w3a[] = {0x00, 0xFF, 0x7F};
-    EXPECT_EQ(sk::load16<3>(w3a), 32767);
-    const unsigned char w3b[] = {0x12, 0x00, 0x80};
-    EXPECT_EQ(sk::load16<3>(w3b), -32768);   // first byte ignored
-    const unsigned char w4[] = {0x78, 0x56, 0x34, 0x12};
-    EXPECT_EQ(sk::load16<4>(w4), 0x1234);
-
-    unsigned char out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-    sk::store16<3>(out, 32767);
-    EXPECT_EQ(out[0], 0x00);
-    EXPECT_EQ(out[1], 0xFF);
-    EXPECT_EQ(out[2], 0x7F);
-    EXPECT_EQ(out[3], 0xAA);
-    sk::store16<1>(out, -200);   // high byte of -200 is 0xFF
-    EXPECT_EQ(out[0], 0xFF);
-    sk::store16<4>(out, 41);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(out[1], 0);
-    EXPECT_EQ(out[2], 41);
-    EXPECT_EQ(out[3], 0);
+TEST(SampleLayout, SixteenBitScaleRoundTrips) {
     // Every 16-bit value survives store then load at every width but 1.
     for (int v = -32768; v <= 32767; ++v) {
         unsigned char b[4];
@@ -127,24 +120,6 @@ TEST(SampleLayout, SixteenBitScale) {
         sk::store16<1>(b, v);
         ASSERT_EQ(sk::load16<1>(b), (v >> 8) * 256);
     }
-}
-
-TEST(SampleLayout, ThirtyTwoBitScale) {
-    const unsigned char ff[] = {0xFF};
-    EXPECT_EQ(sk::load32<1>(ff), -16777216);
-    unsigned char out[1] = {0};
-    sk::store32<1>(out, -16777216);
-    EXPECT_EQ(out[0], 0xFF);
-    // Scaling back is an arithmetic shift: it floors.
-    sk::store32<1>(out, -1);
-    EXPECT_EQ(out[0], 0xFF);
-    const unsigned char w3[] = {0x01, 0x02, 0x83};
-    EXPECT_EQ(sk::load32<3>(w3), static_cast<std::int32_t>(0x83020100u));
-    unsigned char b3[3];
-    sk::store32<3>(b3, static_cast<std::int32_t>(0x830201FFu));
-    EXPECT_EQ(b3[0], 0x01);
-    EXPECT_EQ(b3[1], 0x02);
-    EXPECT_EQ(b3[2], 0x83);
 }
 
 TEST(SampleLayout, DispatchRejectsOtherWidths) {
@@ -166,29 +141,8 @@ TEST(SampleLimits, TablesMatchTheWidths) {
 }
 
 TEST(ClampToRange, SaturatesAndTruncatesTowardZero) {
-    struct Case { double value; double min; double max; int expected; };
-    const double lo4 = sk::sample_min[4], hi4 = sk::sample_max[4];
-    const Case cases[] = {
-        {-127.5, -128, 127, -128},
-        {-127.0, -128, 127, -127},
-        {-127.9999, -128, 127, -128},
-        {-126.5, -128, 127, -126},
-        {126.9, -128, 127, 126},
-        {127.0, -128, 127, 127},
-        {127.5, -128, 127, 127},
-        {1e300, -128, 127, 127},
-        {-1e300, -128, 127, -128},
-        {std::numeric_limits<double>::infinity(), -128, 127, 127},
-        {-std::numeric_limits<double>::infinity(), -128, 127, -128},
-        {-0.7, -128, 127, 0},
-        {2147483648.0, lo4, hi4, INT32_MAX},
-        {-2147483648.0, lo4, hi4, INT32_MIN},
-        {-2147483647.5, lo4, hi4, INT32_MIN},
-        {-2147483647.0, lo4, hi4, -2147483647},
-        {2147483646.9, lo4, hi4, 2147483646},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(sk::clamp_to_range(c.value, c.min, c.max), c.expected) << c.value;
+    for (const auto &c : worked_cases::clamp_to_range)
+        EXPECT_EQ(sk::clamp_to_range(c.value, c.min, c.max), c.expected) << c;
 }
 
 TEST(ClampToRange, NanGivesTheMostNegativeInt) {
@@ -199,14 +153,7 @@ TEST(ClampToRange, NanGivesTheMostNegativeInt) {
 }
 
 TEST(Gcd, RemaindersAndNonPositiveSecondArgument) {
-    struct Case { int a, b, expected; };
-    const Case cases[] = {
-        {12, 18, 6}, {18, 12, 6}, {7, 0, 7}, {0, 5, 5}, {9, -3, 9},
-        {44100, 8000, 100}, {8000, 44100, 100}, {1, 1, 1}, {-12, 18, 18},
-        {INT32_MIN, 2, 2}, {INT32_MAX, INT32_MAX, INT32_MAX}, {0, 0, 0},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(sk::gcd(c.a, c.b), c.expected) << c.a << ", " << c.b;
+    for (const auto &c : worked_cases::gcd) EXPECT_EQ(sk::gcd(c.a, c.b), c.expected) << c;
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // The stand-in host on _samplekit: the context against the declaration
-// list, then each routine called through its direct-call entry on worked
-// cases and, on random fragments, against the same routine linked into this
-// program (so every argument of every entry is seen to arrive).
+// list, then each routine called through its direct-call entry on every
+// worked case of the shared tables and, on random fragments, against the
+// same routine linked into this program (so every argument of every entry
+// is seen to arrive).
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "expected_samplekit.h"
 #include "generic/reference.h"
 #include "samplekit_decls.h"
+#include "worked_cases.h"
 
 namespace standin {
 namespace {
@@ -26,6 +29,15 @@ F entry_of(const Module &m, const char *name, F) {
 
 char *chars(Bytes &b) { return reinterpret_cast<char *>(b.data()); }
 
+// Samples of the width, least significant byte first.
+Bytes samples(int width, std::initializer_list<long long> values) {
+    Bytes b;
+    for (long long v : values)
+        for (int k = 0; k < width; ++k)
+            b.push_back(static_cast<unsigned char>(static_cast<unsigned long long>(v) >> (8 * k)));
+    return b;
+}
+
 Bytes random_bytes(std::mt19937 &rng, std::size_t n) {
     Bytes b(n);
     for (auto &x : b) x = static_cast<unsigned char>(rng());
@@ -38,25 +50,15 @@ void g711(const Module &m) {
     const auto ulaw_dec = ENTRY(m, st_ulaw2linear16);
     const auto alaw_dec = ENTRY(m, st_alaw2linear16);
     if (!ulaw || !alaw || !ulaw_dec || !alaw_dec) return;
-    struct Decode { int code, ulaw, alaw; };
-    const Decode decodes[] = {
-        {0x00, -32124, -5504}, {0x2A, -5372, -32256}, {0x55, -716, -8},
-        {0x7F, 0, -848}, {0x80, 32124, 5504}, {0xD5, 716, 8}, {0xFF, 0, 848},
-    };
-    for (const auto &d : decodes) {
+    for (const auto &d : worked_cases::g711_decode) {
         const auto code = static_cast<unsigned char>(d.code);
         STANDIN_CHECK(ulaw_dec(code) == d.ulaw);
         STANDIN_CHECK(alaw_dec(code) == d.alaw);
     }
-    struct Encode { int x, ulaw, alaw; };
-    const Encode encodes[] = {
-        {0, 0xFF, 0xD5}, {1000, 0xCE, 0xFA}, {-1000, 0x4E, 0x7A},
-        {32767, 0x80, 0xAA}, {-32768, 0x00, 0x2A}, {-1, 0x7E, 0x55},
-    };
-    for (const auto &e : encodes) {
-        STANDIN_CHECK(ulaw(static_cast<PyInt16>(e.x)) == e.ulaw);
-        STANDIN_CHECK(alaw(static_cast<PyInt16>(e.x)) == e.alaw);
-    }
+    for (const auto &r : worked_cases::ulaw_encode)
+        for (int x = r.from; x <= r.to; ++x) STANDIN_CHECK(ulaw(static_cast<PyInt16>(x)) == r.code);
+    for (const auto &r : worked_cases::alaw_encode)
+        for (int x = r.from; x <= r.to; ++x) STANDIN_CHECK(alaw(static_cast<PyInt16>(x)) == r.code);
     int differ = 0;
     for (int x = -32768; x <= 32767; ++x) {
         const auto s = static_cast<PyInt16>(x);
@@ -75,18 +77,24 @@ void adpcm(const Module &m) {
     const auto encode = ENTRY(m, lin2adcpm);
     const auto decode = ENTRY(m, adcpm2lin);
     if (!encode || !decode) return;
-    // 1000, -1000 from a zero state: one byte, codes 7 and 15.
-    Bytes in = {0xE8, 0x03, 0x18, 0xFC}, out(2, 0xAA);
-    int state[2] = {0, 0};
-    encode(out.data(), in.data(), in.size(), 2, state);
-    STANDIN_CHECK(out[0] == 0x7F && out[1] == 0xAA);
-    STANDIN_CHECK(state[0] == -19 && state[1] == 16);
-    // Codes 7, 7 at width 2: 11 then 41.
-    Bytes codes = {0x77}, pcm(5, 0xAA);
-    int dstate[2] = {0, 0};
-    decode(pcm.data(), codes.data(), codes.size(), 2, dstate);
-    STANDIN_CHECK(pcm == (Bytes{0x0B, 0x00, 0x29, 0x00, 0xAA}));
-    STANDIN_CHECK(dstate[0] == 41 && dstate[1] == 16);
+    // One row through an entry: the output with guard bytes after it, which
+    // must stay, and the end state.
+    auto check_row = [](auto coder, worked_cases::Bytes input, worked_cases::Bytes output,
+                        int width, const int (&start)[2], const int (&end)[2]) {
+        Bytes in(input.begin(), input.end()), out(output.size + 4, 0xAA);
+        int state[2] = {start[0], start[1]};
+        coder(out.data(), in.data(), in.size(), static_cast<std::size_t>(width), state);
+        Bytes expected(output.begin(), output.end());
+        expected.resize(out.size(), 0xAA);
+        STANDIN_CHECK(out == expected);
+        STANDIN_CHECK(state[0] == end[0] && state[1] == end[1]);
+    };
+    for (const auto &c : worked_cases::adpcm_encode)
+        check_row(encode, c.samples, c.codes, c.width, {c.start_predicted, c.start_index},
+                  {c.end_predicted, c.end_index});
+    for (const auto &c : worked_cases::adpcm_decode)
+        check_row(decode, c.codes, c.out, c.width, {c.start_predicted, c.start_index},
+                  {c.end_predicted, c.end_index});
 
     std::mt19937 rng(1);
     for (std::size_t width = 1; width <= 4; ++width) {
@@ -111,14 +119,17 @@ void mix(const Module &m) {
     const auto add_entry = ENTRY(m, add);
     const auto tostereo_entry = ENTRY(m, tostereo);
     if (!add_entry || !tostereo_entry) return;
-    // Saturation at width 2: 32767 + 1 and -32768 + -32768.
-    Bytes x = {0xFF, 0x7F, 0x00, 0x80}, y = {0x01, 0x00, 0x00, 0x80}, sum(4, 0xAA);
-    add_entry(chars(sum), chars(x), chars(y), sum.size(), 2);
-    STANDIN_CHECK(sum == (Bytes{0xFF, 0x7F, 0x00, 0x80}));
-    // 1000 at gains 1.0 and 0.5, -1001 likewise (truncation toward zero).
-    Bytes mono = {0xE8, 0x03, 0x17, 0xFC}, stereo(8, 0xAA);
-    tostereo_entry(chars(stereo), chars(mono), mono.size(), 2, 1.0, 0.5);
-    STANDIN_CHECK(stereo == (Bytes{0xE8, 0x03, 0xF4, 0x01, 0x17, 0xFC, 0x0C, 0xFE}));
+    for (const auto &c : worked_cases::add) {
+        Bytes x = samples(c.width, {c.x, c.y}), y = samples(c.width, {c.y, c.x});
+        Bytes sum(x.size(), 0xAA);
+        add_entry(chars(sum), chars(x), chars(y), sum.size(), c.width);
+        STANDIN_CHECK(sum == samples(c.width, {c.sum, c.sum}));
+    }
+    for (const auto &c : worked_cases::tostereo) {
+        Bytes mono = samples(c.width, {c.sample}), stereo(2 * mono.size(), 0xAA);
+        tostereo_entry(chars(stereo), chars(mono), mono.size(), c.width, c.lgain, c.rgain);
+        STANDIN_CHECK(stereo == samples(c.width, {c.left, c.right}));
+    }
 
     std::mt19937 rng(2);
     for (int width = 1; width <= 4; ++width) {
@@ -141,14 +152,23 @@ void mix(const Module &m) {
 void rate_conversion(const Module &m) {
     const auto entry = ENTRY(m, ratecv);
     if (!entry) return;
-    // Doubling 100, 200, 300 (16-bit, one channel) interpolates midpoints.
-    Bytes in = {100, 0, 200, 0, 44, 1, 0}, out(12, 0xAA);
-    int phase = -2, previous[1] = {0}, current[1] = {0};
-    const int written = entry(chars(out), chars(in), 3, 2, 1, 1, 2, &phase, previous,
-                              current, 1, 0);
-    STANDIN_CHECK(written == 10);
-    STANDIN_CHECK(out == (Bytes{100, 0, 150, 0, 200, 0, 250, 0, 44, 1, 0xAA, 0xAA}));
-    STANDIN_CHECK(phase == -1 && previous[0] == 200 * 65536 && current[0] == 300 * 65536);
+    for (const auto &c : worked_cases::ratecv) {
+        Bytes in(c.in.begin(), c.in.end()), out(c.out.size + 4, 0xAA);
+        in.push_back(0);   // data() of an empty input still points somewhere
+        const std::size_t nframes = c.in.size / static_cast<std::size_t>(c.width * c.channels);
+        int phase = c.phase;
+        std::vector<int> previous(c.previous.begin(), c.previous.end());
+        std::vector<int> current(c.current.begin(), c.current.end());
+        const int written = entry(chars(out), chars(in), nframes, c.width, c.channels, c.rate_in,
+                                  c.rate_out, &phase, previous.data(), current.data(),
+                                  c.weight_new, c.weight_prev);
+        Bytes expected(c.out.begin(), c.out.end());
+        expected.resize(out.size(), 0xAA);
+        STANDIN_CHECK(written == static_cast<int>(c.out.size) && out == expected);
+        STANDIN_CHECK(phase == c.end_phase);
+        STANDIN_CHECK(previous == std::vector<int>(c.end_previous.begin(), c.end_previous.end()));
+        STANDIN_CHECK(current == std::vector<int>(c.end_current.begin(), c.end_current.end()));
+    }
 
     std::mt19937 rng(3);
     for (int width = 1; width <= 4; ++width) {
