@@ -184,7 +184,8 @@ class Pan(Stage):
 
     def __call__(self, values):
         width, piece = self.width, self.piece
-        mono = values[:, 0] if self.channels == 1 else values.mean(axis=1).astype(np.int32)
+        mono = (values[:, 0] if self.channels == 1 else
+                wavfile.channel_mean(values).astype(np.int32))     # toward zero
         fragment = to_fragment(mono, width)
         stereo = np.empty(2 * len(fragment), np.uint8)
         source, target = self.pointer(fragment), self.pointer(stereo)

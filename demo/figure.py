@@ -10,6 +10,7 @@ sound's length, and drawn at the end (`Figure.draw`).
 import numpy as np
 
 import measures
+import wavfile
 
 WINDOW_SECONDS = 0.030
 BINS = 1500
@@ -56,7 +57,7 @@ class Figure:
             self.low = self.loudest.trace("lower", self.low_rate / self.rate, max_lag)
 
     def input(self, source):
-        mono = source.mean(axis=1)
+        mono = wavfile.channel_mean(source)
         self.loudest.feed(mono)
         self.source.feed(source[:, 0])
         for bins, column in zip(self.inputs, source.T):

@@ -19,8 +19,10 @@ def snr_db(signal, noise):
 
 
 def power(values):
+    """The sum of the squares. (numpy's dot goes to whatever BLAS is
+    installed, which may be the slow reference one; einsum does not.)"""
     flat = np.ascontiguousarray(values).reshape(-1)
-    return float(np.dot(flat, flat))
+    return float(np.einsum("i,i->", flat, flat))
 
 
 class Quality:
@@ -62,12 +64,14 @@ class Lags:
         self.converted = np.concatenate([self.converted, converted])
         have_source = self.base + len(self.source)
         have_converted = self.base + len(self.converted)
+        difference = np.empty_like(self.source)
         for lag in range(self.lags):
             start, stop = self.done[lag], min(have_source, have_converted - lag)
             if stop <= start:
                 continue
             a, b = start - self.base, stop - self.base
-            self.sums[lag] += power(self.source[a:b] - self.converted[a + lag:b + lag])
+            self.sums[lag] += power(np.subtract(self.source[a:b], self.converted[a + lag:b + lag],
+                                                out=difference[:b - a]))
             self.counts[lag] += (stop - start) * self.source.shape[1]
             self.done[lag] = stop
         # Keep what a lag still needs, and the output's last frame.

@@ -30,7 +30,18 @@ class InputError(Exception):
 
 def full_scale(values, width):
     """Native values as fractions of full scale (-1 to just below 1)."""
-    return np.asarray(values, dtype=np.float64) * (1.0 / (1 << (8 * width - 1)))
+    return np.multiply(values, 1.0 / (1 << (8 * width - 1)), dtype=np.float64)
+
+
+def channel_mean(values):
+    """The mean of each frame's channels; for a few channels, adding the
+    columns is much faster than numpy's mean along rows, and it gives the
+    same sums (the values are whole multiples of one step, so any order of
+    addition is exact)."""
+    total = values[:, 0].astype(np.float64)
+    for column in values.T[1:]:
+        total += column
+    return total / values.shape[1]
 
 
 def to_16bit(values, width):
@@ -141,7 +152,10 @@ def open_input(path, g711_decoders):
     if info.subtype in G711 and layout:
         return g711_input(path, info, layout, kind, promised,
                           g711_decoders[info.subtype])
-    if info.subtype in PCM_WIDTHS:
+    if info.subtype == "PCM_16":
+        width, description = 2, kind
+        dtype, convert = "int16", lambda data: data.astype(np.int32)
+    elif info.subtype in PCM_WIDTHS:
         width, description = PCM_WIDTHS[info.subtype], kind
         dtype, convert = "int32", lambda data: data >> (32 - 8 * width)
     elif info.subtype in ("FLOAT", "DOUBLE"):
@@ -195,8 +209,12 @@ class Output:
                                         WRITE_SUBTYPES[width], format="WAV")
 
     def write(self, values):
-        # libsndfile takes int32 samples left-justified and keeps their top bits.
-        self.file.write(np.asarray(values, np.int32) << (32 - 8 * self.width))
+        # libsndfile takes int32 samples left-justified and keeps their top
+        # bits; 16-bit ones go as they are.
+        if self.width == 2:
+            self.file.write(values.astype(np.int16))
+        else:
+            self.file.write(np.asarray(values, np.int32) << (32 - 8 * self.width))
 
     def close(self):
         self.file.close()
