@@ -51,6 +51,8 @@ ECHO_SECONDS = 0.250
 BLOCK_SECONDS = 1.0
 MAX_BLOCK_SAMPLES = 1 << 18
 MAX_LAG = 8             # frames a rate conversion's output may trail by
+G711_LAWS = (("u-law", "st_14linear2ulaw", "st_ulaw2linear16"),
+             ("A-law", "st_linear2alaw", "st_alaw2linear16"))
 SUMMARY = "summary.json"
 
 
@@ -104,16 +106,17 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
     delay = min(int(rate * ECHO_SECONDS), n)
     block = block_frames(piece, channels, block_seconds)
 
-    g711 = {"u-law": audio.G711(kit, width, channels, "st_14linear2ulaw", "st_ulaw2linear16"),
-            "A-law": audio.G711(kit, width, channels, "st_linear2alaw", "st_alaw2linear16")}
+    g711 = {law: audio.G711(kit, width, channels, encode, decode)
+            for law, encode, decode in G711_LAWS}
     adpcm = audio.Adpcm(kit, width, channels)
     down = audio.Ratecv(kit, width, channels, rate, low_rate)
     up = audio.Ratecv(kit, width, channels, low_rate, rate)
     echo = audio.Echo(kit, width, channels, delay)
     pan = audio.Pan(kit, width, channels, n, piece)
 
+    g711_files = {law: "g711_%s.wav" % law.replace("-", "").lower() for law in g711}
     low_file = "ratecv_%gk.wav" % (low_rate / 1000)
-    files = {"g711_ulaw.wav": (2, rate, channels), "g711_alaw.wav": (2, rate, channels),
+    files = {g711_files["u-law"]: (2, rate, channels), g711_files["A-law"]: (2, rate, channels),
              "adpcm.wav": (width, rate, channels), low_file: (width, low_rate, channels),
              "ratecv_back.wav": (width, rate, channels),
              "mix_echo.wav": (width, rate, channels), "stereo_pan.wav": (width, rate, 2)}
@@ -121,12 +124,11 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
                for file, kind in files.items()}
     quality, lags = measures.Quality(), measures.Lags(channels, MAX_LAG)
     rate_trip = "%d -> %d -> %d Hz" % (rate, low_rate, rate)
-    adpcm_trip = "IMA ADPCM, one state per channel"
     drawing = figure.Figure(rate, n, channels, low_rate)
     for law in g711:
-        drawing.round_trip("G.711 %s, coded and decoded" % law)
-    drawing.round_trip(adpcm_trip)
-    drawing.round_trip(rate_trip, MAX_LAG, lower=True)
+        drawing.round_trip(law, "G.711 %s, coded and decoded" % law)
+    drawing.round_trip("adpcm", "IMA ADPCM, one state per channel")
+    drawing.round_trip("rate", rate_trip, MAX_LAG, lower=True)
     same_codes = dict.fromkeys(g711, 0)
 
     try:
@@ -136,10 +138,10 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
             drawing.input(source)
             for law, stage in g711.items():
                 codes, decoded = stage(values)
-                writers["g711_%s.wav" % law.replace("-", "").lower()].write(decoded)
+                writers[g711_files[law]].write(decoded)
                 decoded = wavfile.full_scale(decoded, 2)
                 quality.compare(law, source, decoded)
-                drawing.output("G.711 %s, coded and decoded" % law, decoded)
+                drawing.output(law, decoded)
                 if file_codes is not None and wavfile.G711.get(sound.law) == law:
                     same_codes[law] += int(np.count_nonzero(codes == file_codes))
 
@@ -147,7 +149,7 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
             writers["adpcm.wav"].write(decoded)
             decoded = wavfile.full_scale(decoded, width)
             quality.compare("adpcm", source, decoded)
-            drawing.output(adpcm_trip, decoded)
+            drawing.output("adpcm", decoded)
 
             low = down(values)
             back = up(low)
@@ -156,7 +158,7 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
             back = wavfile.full_scale(back, width)
             lags.feed(source, back)
             drawing.lower(wavfile.full_scale(low, width))
-            drawing.output(rate_trip, back)
+            drawing.output("rate", back)
 
             mixed = echo(values)
             writers["mix_echo.wav"].write(mixed)
@@ -182,13 +184,12 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
     for law, stage in g711.items():
         note = ("%d of %d codes as in the file" % (same_codes[law], n * channels)
                 if wavfile.G711.get(sound.law) == law else "")
-        notes["G.711 %s, coded and decoded" % law] = result(
-            "G.711 %s" % law, 8, quality.db(law), stage.calls_per_second, "calls/s",
-            "g711_%s.wav" % law.replace("-", "").lower(), note)
-    notes[adpcm_trip] = result("IMA ADPCM", 4, quality.db("adpcm"), adpcm.speed(),
+        notes[law] = result("G.711 %s" % law, 8, quality.db(law), stage.calls_per_second,
+                            "calls/s", g711_files[law], note)
+    notes["adpcm"] = result("IMA ADPCM", 4, quality.db("adpcm"), adpcm.speed(),
                                "samples/s", "adpcm.wav")
     lag, quality.noise["rate"] = lags.result()
-    notes[rate_trip] = result(
+    notes["rate"] = result(
         "rate %g kHz and back" % (low_rate / 1000), None, quality.db("rate"),
         (down.samples + up.samples) / (down.elapsed + up.elapsed)
         if down.elapsed + up.elapsed else math.inf, "samples/s",

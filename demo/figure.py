@@ -51,8 +51,11 @@ class Figure:
         self.low = None
         self.rows = {}
 
-    def round_trip(self, name, max_lag=0, lower=False):
-        self.rows[name] = self.loudest.trace(name, after=max_lag)
+    def round_trip(self, key, title, max_lag=0, lower=False):
+        """A row of the figure, fed with `output(key, ...)`; `max_lag`: the
+        frames by which the output may trail the input; `lower`: the row
+        also shows the intermediate at the lower rate."""
+        self.rows[key] = (title, self.loudest.trace(key, after=max_lag))
         if lower:
             self.low = self.loudest.trace("lower", self.low_rate / self.rate, max_lag)
 
@@ -64,8 +67,8 @@ class Figure:
             bins.feed(column)
         self.levels[0].feed(mono ** 2)
 
-    def output(self, name, values):
-        self.rows[name].feed(values[:, 0])
+    def output(self, key, values):
+        self.rows[key][1].feed(values[:, 0])
 
     def lower(self, values):
         self.low.feed(values[:, 0])
@@ -79,7 +82,7 @@ class Figure:
             level.feed(column ** 2)
 
     def draw(self, path, title, notes, lag=0):
-        """`notes`: the text beside each round trip's error, by name; `lag`:
+        """`notes`: the text beside each round trip's error, by key; `lag`:
         the frames by which the round trip through the lower rate trails.
         Returns False when matplotlib is missing."""
         try:
@@ -111,7 +114,7 @@ class Figure:
         mixed.set_title("add: the input plus a copy 250 ms later, saturating",
                         fontsize=9)
 
-        for row, (name, trace) in enumerate(self.rows.items(), start=1):
+        for row, (key, (name, trace)) in enumerate(self.rows.items(), start=1):
             wave_ax, err_ax = axes[row]
             shift = lag if trace.after else 0
             output = trace.values()[shift:shift + size]
@@ -130,7 +133,7 @@ class Figure:
                              markersize=3, label="at the lower rate")
             wave_ax.set_title(name, fontsize=9)
             err_ax.plot(ms, source - output, color="tab:red", linewidth=0.9)
-            err_ax.set_title("error of %s: %s" % (name, notes[name]), fontsize=9)
+            err_ax.set_title("error of %s: %s" % (name, notes[key]), fontsize=9)
             err_ax.set_ylabel("input - output\n(full scale = 1)")
 
         pan_ax, stereo_ax = axes[-1]
@@ -163,6 +166,7 @@ class Figure:
             ax.set_xlabel("time (s)", fontsize=8)
         for ax in axes[1:-1].flat:
             ax.set_xlabel("time (ms)", fontsize=8)
+            ax.ticklabel_format(axis="x", useOffset=False)
         for ax in axes[:, 1]:
             ax.yaxis.label.set_fontsize(8)
         fig.tight_layout()
