@@ -31,6 +31,7 @@ import tempfile
 import time
 
 import numpy as np
+import tqdm
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -39,6 +40,7 @@ import audio  # noqa: E402
 import demo_tcl  # noqa: E402
 import figure  # noqa: E402
 import kivohost  # noqa: E402
+import measures  # noqa: E402
 import wavfile  # noqa: E402
 import xserver  # noqa: E402
 from kivohost import show_declarations  # noqa: E402
@@ -46,6 +48,11 @@ from kivohost import show_declarations  # noqa: E402
 DEFAULT_SAMPLE = os.path.join(HERE, "chord16k.wav")
 PIECE_SECONDS = 0.020
 ECHO_SECONDS = 0.250
+BLOCK_SECONDS = 1.0
+MAX_BLOCK_SAMPLES = 1 << 18
+MAX_LAG = 8             # frames a rate conversion's output may trail by
+G711_LAWS = (("u-law", "st_14linear2ulaw", "st_ulaw2linear16"),
+             ("A-law", "st_linear2alaw", "st_alaw2linear16"))
 SUMMARY = "summary.json"
 
 
@@ -67,96 +74,138 @@ def snr_text(snr):
     return "identical" if math.isinf(snr) else "%.1f" % snr
 
 
-def audio_run(kit, sound, name, out_dir):
-    """Runs the routines over `sound`, writes the results into `out_dir` and
-    returns the rows of the results table."""
+def block_frames(piece, channels, seconds):
+    """Frames per block: whole pieces (so that the ADPCM coder, which drops a
+    final odd sample per call, and the pan, whose gain is per piece, give the
+    results of one block), about `seconds` long, at most MAX_BLOCK_SAMPLES."""
+    pieces = max(1, round(seconds / PIECE_SECONDS))
+    return piece * max(1, min(pieces, MAX_BLOCK_SAMPLES // (piece * channels)))
+
+
+def progress(blocks, sound, name):
+    """The blocks, with a bar on a terminal's error stream (position in the
+    input and throughput) once the run has taken more than a second."""
+    if not sys.stderr.isatty():
+        yield from blocks
+        return
+    with tqdm.tqdm(total=sound.frames, desc=name, unit=" frames", unit_scale=True,
+                   file=sys.stderr, delay=1.0, leave=False) as bar:
+        for values, codes in blocks:
+            yield values, codes
+            bar.update(len(values))
+
+
+def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
+    """Streams `sound` block by block through one stage per routine into the
+    result files, the quality figures and the figure; returns the rows of
+    the results table."""
     width, rate, channels, n = sound.width, sound.rate, sound.channels, sound.frames
     piece = max(2, int(rate * PIECE_SECONDS))
     piece -= piece % 2
-    source = wavfile.full_scale(sound.values, width)
-    results, trips = [], []
+    low_rate = lower_rate(rate)
+    delay = min(int(rate * ECHO_SECONDS), n)
+    block = block_frames(piece, channels, block_seconds)
 
-    def result(label, stored_bits, output, speed, unit, file, note=""):
-        snr = audio.snr_db(source, output)
+    g711 = {law: audio.G711(kit, width, channels, encode, decode)
+            for law, encode, decode in G711_LAWS}
+    adpcm = audio.Adpcm(kit, width, channels)
+    down = audio.Ratecv(kit, width, channels, rate, low_rate)
+    up = audio.Ratecv(kit, width, channels, low_rate, rate)
+    echo = audio.Echo(kit, width, channels, delay)
+    pan = audio.Pan(kit, width, channels, n, piece)
+
+    g711_files = {law: "g711_%s.wav" % law.replace("-", "").lower() for law in g711}
+    low_file = "ratecv_%gk.wav" % (low_rate / 1000)
+    files = {g711_files["u-law"]: (2, rate, channels), g711_files["A-law"]: (2, rate, channels),
+             "adpcm.wav": (width, rate, channels), low_file: (width, low_rate, channels),
+             "ratecv_back.wav": (width, rate, channels),
+             "mix_echo.wav": (width, rate, channels), "stereo_pan.wav": (width, rate, 2)}
+    writers = {file: wavfile.Output(os.path.join(out_dir, file), *kind)
+               for file, kind in files.items()}
+    quality, lags = measures.Quality(), measures.Lags(channels, MAX_LAG)
+    rate_trip = "%d -> %d -> %d Hz" % (rate, low_rate, rate)
+    drawing = figure.Figure(rate, n, channels, low_rate)
+    for law in g711:
+        drawing.round_trip(law, "G.711 %s, coded and decoded" % law)
+    drawing.round_trip("adpcm", "IMA ADPCM, one state per channel")
+    drawing.round_trip("rate", rate_trip, MAX_LAG, lower=True)
+    same_codes = dict.fromkeys(g711, 0)
+
+    try:
+        for values, file_codes in progress(sound.blocks(block), sound, name):
+            source = wavfile.full_scale(values, width)
+            quality.reference(source)
+            drawing.input(source)
+            for law, stage in g711.items():
+                codes, decoded = stage(values)
+                writers[g711_files[law]].write(decoded)
+                decoded = wavfile.full_scale(decoded, 2)
+                quality.compare(law, source, decoded)
+                drawing.output(law, decoded)
+                if file_codes is not None and wavfile.G711.get(sound.law) == law:
+                    same_codes[law] += int(np.count_nonzero(codes == file_codes))
+
+            decoded = adpcm(values)
+            writers["adpcm.wav"].write(decoded)
+            decoded = wavfile.full_scale(decoded, width)
+            quality.compare("adpcm", source, decoded)
+            drawing.output("adpcm", decoded)
+
+            low = down(values)
+            back = up(low)
+            writers[low_file].write(low)
+            writers["ratecv_back.wav"].write(back)
+            back = wavfile.full_scale(back, width)
+            lags.feed(source, back)
+            drawing.lower(wavfile.full_scale(low, width))
+            drawing.output("rate", back)
+
+            mixed = echo(values)
+            writers["mix_echo.wav"].write(mixed)
+            drawing.mix(wavfile.full_scale(mixed, width))
+
+            stereo = pan(values)
+            writers["stereo_pan.wav"].write(stereo)
+            drawing.stereo(wavfile.full_scale(stereo, width))
+    finally:
+        for writer in writers.values():
+            writer.close()
+
+    results = []
+
+    def result(label, stored_bits, snr, speed, unit, file, note=""):
         results.append(dict(codec=label, bits_per_sample=stored_bits,
                             snr_db=None if snr is None or math.isinf(snr) else snr,
                             snr=snr_text(snr), speed=speed, speed_unit=unit,
                             file=file, note=note))
-        return snr_text(snr)
+        return "SNR " + snr_text(snr)
 
-    def save(file, values, at_width, at_rate=rate):
-        wavfile.write(os.path.join(out_dir, file), values, at_width, at_rate)
+    notes = {}
+    for law, stage in g711.items():
+        note = ("%d of %d codes as in the file" % (same_codes[law], n * channels)
+                if wavfile.G711.get(sound.law) == law else "")
+        notes[law] = result("G.711 %s" % law, 8, quality.db(law), stage.calls_per_second,
+                            "calls/s", g711_files[law], note)
+    notes["adpcm"] = result("IMA ADPCM", 4, quality.db("adpcm"), adpcm.speed(),
+                               "samples/s", "adpcm.wav")
+    lag, quality.noise["rate"] = lags.result()
+    notes["rate"] = result(
+        "rate %g kHz and back" % (low_rate / 1000), None, quality.db("rate"),
+        (down.samples + up.samples) / (down.elapsed + up.elapsed)
+        if down.elapsed + up.elapsed else math.inf, "samples/s",
+        low_file + ", ratecv_back.wav",
+        rate_trip + (", output trails by %d frames" % lag if lag else ""))
 
-    sixteen = wavfile.to_16bit(sound.values, width)
-    for law, encode, decode, subtype in (
-            ("u-law", "st_14linear2ulaw", "st_ulaw2linear16", "ULAW"),
-            ("A-law", "st_linear2alaw", "st_alaw2linear16", "ALAW")):
-        to_code, to_value, calls = kit.g711_tables(encode, decode)
-        codes = to_code[sixteen + 32768]
-        decoded = to_value[codes]
-        file = "g711_%s.wav" % law.replace("-", "").lower()
-        save(file, decoded, 2)
-        note = ""
-        if sound.law == subtype:
-            same = int(np.sum(codes == sound.codes))
-            note = "%d of %d codes as in the file" % (same, codes.size)
-        text = result("G.711 %s" % law, 8, wavfile.full_scale(decoded, 2), calls,
-                      "calls/s", file, note)
-        trips.append(("G.711 %s, coded and decoded" % law,
-                      wavfile.full_scale(decoded, 2), "SNR " + text, None))
-
-    decoded, elapsed = kit.adpcm_round_trip(sound.values, width, piece)
-    save("adpcm.wav", decoded, width)
-    text = result("IMA ADPCM", 4, wavfile.full_scale(decoded, width),
-                  2 * decoded.size / elapsed if elapsed else math.inf,
-                  "samples/s", "adpcm.wav")
-    trips.append(("IMA ADPCM in %d ms pieces" % round(PIECE_SECONDS * 1000),
-                  wavfile.full_scale(decoded, width), "SNR " + text, None))
-
-    low_rate = lower_rate(rate)
-    low, down = kit.rate_convert(sound.values, width, rate, low_rate, piece)
-    back, up = kit.rate_convert(low, width, low_rate, rate,
-                                max(1, int(low_rate * PIECE_SECONDS)))
-    low_file = "ratecv_%gk.wav" % (low_rate / 1000)
-    save(low_file, low, width, low_rate)
-    save("ratecv_back.wav", back, width)
-    lag = audio.best_lag(source, wavfile.full_scale(back, width))
-    aligned = np.concatenate([back[lag:lag + n],
-                              np.repeat(back[-1:], max(0, n - len(back) + lag), axis=0)])
-    label = "rate %g kHz and back" % (low_rate / 1000)
-    text = result(label, None, wavfile.full_scale(aligned, width),
-                  (n + len(low)) * channels / (down + up) if down + up else math.inf,
-                  "samples/s", low_file + ", ratecv_back.wav",
-                  "%d -> %d -> %d Hz%s" % (rate, low_rate, rate,
-                                            ", output trails by %d frames" % lag
-                                            if lag else ""))
-    at = (np.arange(len(low)) - lag * low_rate / rate) / low_rate
-    trips.append(("%d -> %d -> %d Hz" % (rate, low_rate, rate),
-                  wavfile.full_scale(aligned, width), "SNR " + text,
-                  (at, wavfile.full_scale(low[:, 0], width))))
-
-    delay = min(int(rate * ECHO_SECONDS), n)
-    delayed = np.concatenate([np.zeros((delay, channels), np.int64), sound.values[:n - delay]])
-    mix, mix_time = kit.mix_in_place(sound.values, delayed, width)
-    save("mix_echo.wav", mix, width)
-
-    mono = sound.values.mean(axis=1).astype(np.int64)    # truncated toward zero
-    stereo, pan_time = kit.pan(mono, width, piece)
-    save("stereo_pan.wav", stereo, width)
-
-    print_results(results, width, channels)
+    print_results(results, width, channels, block)
     print("add, a copy %d ms later mixed in (in place, saturating): %s samples/s; "
-          "written mix_echo.wav" % (round(delay / rate * 1000),
-                                    speed_text(mix.size / mix_time if mix_time else math.inf)))
+          "written mix_echo.wav" % (round(delay / rate * 1000), speed_text(echo.speed())))
     print("tostereo, %s panned from left to right in %d ms pieces: %s samples/s; "
           "written stereo_pan.wav (2 channels)"
           % ("the input" if channels == 1 else "the mean of the channels",
-             round(PIECE_SECONDS * 1000),
-             speed_text(len(mono) / pan_time if pan_time else math.inf)))
+             round(PIECE_SECONDS * 1000), speed_text(pan.speed())))
 
     title = "%s: %s" % (name, sound.description)
-    if figure.draw(os.path.join(out_dir, "codecs.png"), title, rate, source, trips,
-                   wavfile.full_scale(mix, width), wavfile.full_scale(stereo, width)):
+    if drawing.draw(os.path.join(out_dir, "codecs.png"), title, notes, lag):
         print("figure of every result: written codecs.png")
     else:
         print("matplotlib is not installed: no figure")
@@ -172,7 +221,7 @@ def speed_text(per_second):
     return "%.0f" % per_second
 
 
-def print_results(results, width, channels):
+def print_results(results, width, channels, block):
     print()
     print("%-22s %-13s %10s  %s" % ("round trip", "stored as", "SNR (dB)", "speed"))
     for r in results:
@@ -187,9 +236,9 @@ def print_results(results, width, channels):
           "channel." % (8 * width))
     print("speed: G.711 is timed per call from Python (each of the 65,536 values "
           "coded once, each code decoded once), so Python's call overhead "
-          "dominates; the fragment routines are timed over whole %d ms pieces "
-          "of %d channel(s), inside the calls." % (round(PIECE_SECONDS * 1000),
-                                                  channels))
+          "dominates; the fragment routines are timed inside the calls, one call "
+          "per block of %d frames of %d channel(s) (tostereo: one per %d ms "
+          "piece)." % (block, channels, round(PIECE_SECONDS * 1000)))
     print("written: %s" % ", ".join(r["file"] for r in results))
 
 
@@ -330,6 +379,9 @@ def main(argv):
     ap.add_argument("--out", default=os.path.join(ROOT, "out"),
                     help="the output folder, replaced as a whole (default: out/)")
     ap.add_argument("--no-window", action="store_true", help="no Tk window")
+    ap.add_argument("--block", type=float, default=BLOCK_SECONDS, metavar="SECONDS",
+                    help="the length of the blocks the input is read and processed "
+                         "in, in whole 20 ms pieces (default: %g)" % BLOCK_SECONDS)
     ap.add_argument("--declarations", action="store_true",
                     help="print every declaration of the modules, not a summary")
     args = ap.parse_args(argv)
@@ -340,15 +392,23 @@ def main(argv):
               "no %s): not replaced" % (args.out, SUMMARY), file=sys.stderr)
         return 2
 
-    samplekit = kivohost.Module("_samplekit")
     try:
-        sound = wavfile.read(args.wav, g711_decoders(samplekit))
+        samplekit = kivohost.Module("_samplekit")
+    except kivohost.NotBuilt as error:
+        print("demo.py: %s" % error, file=sys.stderr)
+        return 1
+    try:
+        sound = wavfile.open_input(args.wav, g711_decoders(samplekit))
     except wavfile.InputError as error:
         print("demo.py: %s: %s" % (args.wav, error), file=sys.stderr)
         return 1
 
     step("Audio through _samplekit")
     print("input: %s, %s" % (name, sound.description))
+    if sound.cut_short():
+        print("demo.py: %s: cut short within its data: the header promises %d frames, "
+              "%d are there; processed as far as it goes"
+              % (args.wav, sound.promised, sound.frames), file=sys.stderr)
     if sound.frames == 0:
         print("%s holds no samples: nothing to do, %s left as it was"
               % (name, args.out))
@@ -363,10 +423,15 @@ def main(argv):
     os.umask(umask)
     os.chmod(made, 0o777 & ~umask)      # mkdtemp's folder is private
     try:
-        results = audio_run(audio.Kit(samplekit), sound, name, made)
+        try:
+            results = audio_run(samplekit, sound, name, made, args.block)
+        except wavfile.InputError as error:
+            print("demo.py: %s: %s" % (args.wav, error), file=sys.stderr)
+            return 1
         summary = dict(input=dict(file=args.wav, description=sound.description,
                                   rate=sound.rate, channels=sound.channels,
-                                  width=sound.width, frames=sound.frames),
+                                  width=sound.width, frames=sound.frames,
+                                  frames_promised=sound.promised),
                        results=results, clicked=None)
         finish(args, made, summary)
         with open(os.path.join(made, SUMMARY), "w") as f:

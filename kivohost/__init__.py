@@ -55,11 +55,21 @@ def built_modules(directory=None):
         return {}
 
 
+class NotBuilt(FileNotFoundError):
+    """A module that the build has not made, or no build at all."""
+
+
+def not_built(name=None, directory=None):
+    """One line for those who run something before the build."""
+    return ("no built module%s in %s: build the modules first with tools/run main "
+            "(or cmake --workflow --preset default)"
+            % (" " + name if name else "", directory or build_dir()))
+
+
 def module_path(name, directory=None):
     path = built_modules(directory).get(name, {}).get("file")
     if not path or not os.path.exists(path):
-        raise FileNotFoundError("no built module %s in %s"
-                                % (name, directory or build_dir()))
+        raise NotBuilt(not_built(name, directory))
     return path
 
 

@@ -218,6 +218,9 @@ def main(argv):
     ap = parser()
     targets = ap.parse_args(argv).modules or [
         n for n in sorted(kivohost.built_modules()) if kivohost.find_module(n)]
+    if not targets:
+        print("%s: %s" % (ap.prog, kivohost.not_built()), file=sys.stderr)
+        return 1
     modules = []
     for target in targets:
         if os.path.sep in target or os.path.isfile(target):
@@ -240,4 +243,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1:])
+    sys.exit(main(sys.argv[1:]))

@@ -17,6 +17,7 @@ PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev:$native binutils
   python3-cffi python3-pytest python3-numpy tcl8.6-dev tk8.6-dev
   libgtest-dev libbenchmark-dev xvfb
   python3-matplotlib python3-soundfile imagemagick x11-utils
+  python3-tqdm
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
 # 64-bit Windows (preset win64): its programs run under the 64-bit loader.
 PACKAGES="$PACKAGES g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64"
