@@ -1,7 +1,8 @@
 // Mixing of two fragments and expansion of a mono fragment to stereo, both
 // on the native scale and saturating every result at the width's limits.
 //
-// Both are vectorised with SSE2 at every width: several samples are widened
+// Both are vectorised with SSE2 at every width (tostereo's double arithmetic
+// four lanes a register where the baseline has AVX): several samples are widened
 // into 32-bit lanes (or kept in 8- and 16-bit lanes where the instruction set
 // saturates them itself, and for add at width 3 summed where they lie, as
 // 24-bit fields of 64-bit lanes), computed with the same arithmetic as the
