@@ -4,7 +4,9 @@ Loads the built _samplekit the way the host does (CPython's CFFI backend on
 the module's type context), calls the direct-call entries on 1 MiB fragments
 of 16-bit samples, and times them beside NumPy forms with exactly the same
 results (widen, add or multiply, saturate, truncate toward zero, narrow;
-checked byte for byte) and beside a memmove of the same bytes.
+checked byte for byte) and beside a memmove of the same bytes. Then times
+add at width 2 beside a memmove of its output's bytes from 64 KiB to 16 MiB,
+across the sizes where the caches stop holding the three fragments.
 
     /usr/bin/python3 bench/host_speed.py [--build-dir build] [--repeat 200]
 """
@@ -32,6 +34,26 @@ def best_ns(call, repeat):
         call()
         best = min(best, time.perf_counter_ns() - start)
     return best
+
+
+ADD_SIZES = [64 << 10, 256 << 10, 1 << 20, 4 << 20, 16 << 20]
+
+
+def add_size_table(ffi, add, repeat):
+    """add / memmove time at each size, each the best of its own runs."""
+    print("add / memmove at width 2, by size; best of the runs")
+    for size in ADD_SIZES:
+        frag1, frag2 = ffi.new("char[]", size), ffi.new("char[]", size)
+        out = ffi.new("char[]", size)
+        # about as many bytes at every size, and never fewer than 10 runs
+        runs = max(10, repeat * FRAGMENT // size)
+        move = best_ns(lambda: ffi.memmove(out, frag1, size), runs)
+        mix = best_ns(lambda: add(out, frag1, frag2, size, 2), runs)
+        empty = best_ns(lambda: add(out, frag1, frag2, 0, 2), runs)
+        print("  %6d KiB  memmove %7.4f  add %7.4f ns/sample  add/memmove %.2fx"
+              % (size >> 10, 2 * move / size, 2 * mix / size, mix / move))
+    print("  (an add of no bytes takes %.0f ns, a memmove of none %.0f ns)"
+          % (empty, best_ns(lambda: ffi.memmove(out, frag1, 0), runs)))
 
 
 def numpy_add(a, b):
@@ -95,6 +117,7 @@ def main():
         module_ns, numpy_ns = per_sample[op + ", module"], per_sample[op + ", NumPy"]
         print("  %-8s %6.1fx NumPy, %.2fx the memmove throughput"
               % (op, numpy_ns / module_ns, move / module_ns))
+    add_size_table(ffi, add, args.repeat)
 
 
 if __name__ == "__main__":

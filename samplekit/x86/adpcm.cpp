@@ -44,6 +44,18 @@ template <class T>
     return y;
 }
 
+// bits & Mask ? x : 0 as a conditional move.
+template <unsigned Mask>
+[[gnu::always_inline]] inline int pick_if_set(unsigned bits, int x) {
+    int y = 0;
+    asm("test %[m], %[bits]\n\t"
+        "cmovnz %[x], %[y]"
+        : [y] "+r"(y)
+        : [bits] "r"(bits), [m] "i"(Mask), [x] "r"(x)
+        : "cc");
+    return y;
+}
+
 // The quantiser works on n = ~r (-r - 1) for the remainder r, starting from
 // r = |d|, d = value - biased (both biased, so 0..65535). One subtraction
 // gives ~d, and its borrow says d >= 0 (biased <= value); otherwise ~|d| is
@@ -236,14 +248,16 @@ struct FastDecoder {
 template <int Shift>
 [[gnu::always_inline]] inline int decode_fast(FastDecoder &d, unsigned code_bits,
                                               unsigned code) {
-    constexpr unsigned bit0 = 1u << Shift, bits21 = 6u << Shift;
+    constexpr unsigned bits21 = 6u << Shift;
     constexpr unsigned sign_bit = 8u << Shift;
     const int step = d.step;
     const unsigned moved = d.index + static_cast<unsigned>(adpcm_index_adjust[code]);
     const unsigned index_bound = opaque((code & 4u) * 22u);   // 88 with bit 2 set, else 0
     d.index = moved > 88 ? index_bound : moved;
     const int larger = static_cast<int>(static_cast<unsigned>(step) * (code_bits & bits21) >> (2 + Shift));
-    const int delta = (step >> 3) + larger + ((code_bits & bit0) != 0 ? step >> 2 : 0);
+    // A conditional move: short of registers (x86-32), GCC made the choice a
+    // branch, which the signal's bits mispredict half the time.
+    const int delta = (step >> 3) + larger + pick_if_set<1u << Shift>(code_bits, step >> 2);
     const int flip = -static_cast<int>((code_bits & sign_bit) >> (3 + Shift));
     const int moved_value = (d.predicted ^ flip) + delta;
     d.predicted = (moved_value > d.value_max ? d.value_max : moved_value) ^ flip;

@@ -1,7 +1,8 @@
 // The SSE2 forms of the fragment routines, for x86 targets (32- and 64-bit)
 // whose baseline has SSE2 and does its double arithmetic in SSE registers.
 // A build may raise the baseline (-march=x86-64-v3, say); the same sources
-// are then compiled for it.
+// are then compiled for it, and tostereo takes four doubles a register where
+// the baseline has AVX.
 #pragma once
 
 #include <cstddef>

@@ -53,19 +53,20 @@ private:
 constexpr int kWidths[] = {0, 1, 2, 3, 4, 5};
 constexpr std::size_t kMaxLen = 200;   // past several blocks of every kernel
 
-// add streams its sums from 512 KiB on; two lengths past that, each
-// ending in a different tail.
+// add streams its sums from 4 MiB on (widths 1, 2 and 4); one length past
+// that, ending in single blocks and a partial sample.
 std::vector<std::size_t> add_lengths() {
     std::vector<std::size_t> lengths(kMaxLen + 1);
     std::iota(lengths.begin(), lengths.end(), std::size_t{0});
-    lengths.insert(lengths.end(), {512 * 1024 + 5, 600 * 1024 + 22});
+    lengths.push_back((4 << 20) + 54);
     return lengths;
 }
 
 TEST(Kernels, AddMatchesReferenceWithAnyAliasing) {
     SKIP_WHERE_PLAIN_SHIPS(add_form);
     for (int width : kWidths)
-        for (std::size_t len : add_lengths())
+        for (std::size_t len : add_lengths()) {
+            if (len > kMaxLen && (width < 1 || width == 3 || width > 4)) continue;
             for (int alias = 0; alias < 3; ++alias) {   // out apart, = frag1, = frag2
                 Buffer a(len), b(len), out(len);
                 Buffer a2(a), b2(b), out2(out);
@@ -78,6 +79,7 @@ TEST(Kernels, AddMatchesReferenceWithAnyAliasing) {
                 ASSERT_EQ(a.bytes(), a2.bytes()) << width << " " << len << " " << alias;
                 ASSERT_EQ(b.bytes(), b2.bytes()) << width << " " << len << " " << alias;
             }
+        }
 }
 
 TEST(Kernels, TostereoMatchesReferenceForAnyGain) {
