@@ -49,6 +49,14 @@ def ratecv_output_frames(phase, nframes, rate_in, rate_out):
     return p // (rate_in // g) + 1 if p >= 0 else 0
 
 
+def ratecv_frames_due(frames, rate_in, rate_out):
+    """Output frames whose instants lie within `frames` input frames: from a
+    stream's start, output frame j falls at input frame j * rate_in' /
+    rate_out', so ceil(frames * rate_out' / rate_in') of them."""
+    g = math.gcd(rate_in, rate_out)
+    return -(-frames * (rate_out // g) // (rate_in // g))
+
+
 class Stage:
     def __init__(self, module, width, channels):
         self.ffi, self.lib = module.ffi, module.lib
@@ -124,7 +132,9 @@ class Adpcm(Stage):
 class Ratecv(Stage):
     """Rate conversion of all channels together. The stream starts with the
     phase at -rate_out' and both arrays zero, so that the first output frame
-    is the first input frame."""
+    is the first input frame. An output frame comes out only once the input
+    frame after its instant has been read: `finish` gives the stream's last
+    frames."""
 
     def __init__(self, module, width, channels, rate_in, rate_out):
         super().__init__(module, width, channels)
@@ -132,9 +142,34 @@ class Ratecv(Stage):
         self.phase = self.ffi.new("int *", -(rate_out // math.gcd(rate_in, rate_out)))
         self.previous = self.ffi.new("int[]", channels)
         self.current = self.ffi.new("int[]", channels)
+        self.frames_in = 0
         self.frames_out = 0
+        self.last = None        # the last input frame, fed again by finish
 
     def __call__(self, values):
+        if len(values):
+            self.frames_in += len(values)
+            self.last = values[-1:].copy()
+        return self.convert(values)
+
+    def finish(self, due=None):
+        """The frames still due once the input has ended: the last input
+        frame is fed again as often as the frames due need, and whatever
+        comes out beyond them is dropped. `due`: the whole output's length,
+        by default every frame whose instant lies within the input."""
+        if due is None:
+            due = ratecv_frames_due(self.frames_in, self.rate_in, self.rate_out)
+        done = self.frames_out
+        if self.last is None or done >= due:
+            return np.zeros((0, self.channels), np.int32)
+        g = math.gcd(self.rate_in, self.rate_out)
+        # Frame due - 1 needs input frame ceil((due - 1) * rate_in' / rate_out').
+        needed = -(-(due - 1) * (self.rate_in // g) // (self.rate_out // g)) + 1
+        tail = self.convert(np.repeat(self.last, needed - self.frames_in, axis=0))
+        self.frames_out = due
+        return tail[:due - done]
+
+    def convert(self, values):
         if not len(values):     # a call on no frames could still write one
             return values
         frames = ratecv_output_frames(self.phase[0], len(values), self.rate_in,

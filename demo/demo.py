@@ -131,6 +131,14 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
     drawing.round_trip("rate", rate_trip, MAX_LAG, lower=True)
     same_codes = dict.fromkeys(g711, 0)
 
+    def rate_trip_block(source, low, back):
+        writers[low_file].write(low)
+        writers["ratecv_back.wav"].write(back)
+        back = wavfile.full_scale(back, width)
+        lags.feed(source, back)
+        drawing.lower(wavfile.full_scale(low, width))
+        drawing.output("rate", back)
+
     try:
         for values, file_codes in progress(sound.blocks(block), sound, name):
             source = wavfile.full_scale(values, width)
@@ -152,13 +160,7 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
             drawing.output("adpcm", decoded)
 
             low = down(values)
-            back = up(low)
-            writers[low_file].write(low)
-            writers["ratecv_back.wav"].write(back)
-            back = wavfile.full_scale(back, width)
-            lags.feed(source, back)
-            drawing.lower(wavfile.full_scale(low, width))
-            drawing.output("rate", back)
+            rate_trip_block(source, low, up(low))
 
             mixed = echo(values)
             writers["mix_echo.wav"].write(mixed)
@@ -167,6 +169,13 @@ def audio_run(kit, sound, name, out_dir, block_seconds=BLOCK_SECONDS):
             stereo = pan(values)
             writers["stereo_pan.wav"].write(stereo)
             drawing.stereo(wavfile.full_scale(stereo, width))
+
+        # The conversions' last frames are due only once the input has ended:
+        # the lower rate's within the input, and as many back as went in.
+        low = down.finish()
+        back = up(low)
+        rate_trip_block(np.zeros((0, channels)), low,
+                        np.concatenate([back, up.finish(down.frames_in)]))
     finally:
         for writer in writers.values():
             writer.close()
