@@ -1,4 +1,5 @@
-// Direct-call entries that pass a call on to a library function.
+// Direct-call entries that pass a call on to a library function, or to a
+// function named at compile time (kivo::call, at the end).
 //
 // The entry has the declared signature; the library's own prototype may
 // differ from it only where the machine-level call stays the same: a pointee
@@ -54,5 +55,17 @@ struct forwarder<R(A...)> {
         }
     }
 };
+
+}  // namespace kivo
+
+namespace kivo {
+
+// Calls Function, named at compile time (a constant of a table, say), as a
+// direct call at every optimisation level: no function pointer is loaded and
+// followed at run time.
+template <auto Function, typename... A>
+inline auto call(A... args) {
+    return Function(args...);
+}
 
 }  // namespace kivo

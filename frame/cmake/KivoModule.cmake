@@ -59,10 +59,10 @@ set(KIVO_DECLARATION_READER ${KIVO_FRAME_DIR}/generator/cffi_decls.py)
 #             [FORWARDS [OWN_ENTRIES <function>...]])
 #
 # Derives the type context and the entry prototypes from the declaration list
-# (<stem>_decls.h, included by the sources; <stem> is <name> without a
-# leading underscore), builds the routines as an object
-# library <name>_routines (shared with the unit tests), and links the module
-# with exactly the two exports of frame/module.h.
+# (<stem>_decls.h, included by the sources through the interface library
+# <stem>_declarations; <stem> is <name> without a leading underscore), builds
+# the routines as an object library <stem>_routines (shared with the unit
+# tests), and links the module with exactly the two exports of frame/module.h.
 #
 # With FORWARDS (which needs ENTRY_PREFIX), the entry of every declared
 # function not listed in OWN_ENTRIES is generated too (<stem>_forwards.cpp):
@@ -97,10 +97,16 @@ function(kivo_module name)
     DEPENDS ${KIVO_GENERATOR} ${KIVO_DECLARATION_READER} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_CDEF}
     COMMENT "Deriving the type context of ${name}")
 
-  add_library(${stem}_routines OBJECT ${ARG_SOURCES} ${forwards} ${header})
-  target_include_directories(${stem}_routines PUBLIC
+  # What code of the module needs to include the generated header, and to
+  # have it made first: <stem>_declarations.
+  add_custom_target(${stem}_generated DEPENDS ${header} ${context} ${forwards})
+  add_library(${stem}_declarations INTERFACE)
+  target_include_directories(${stem}_declarations INTERFACE
     ${gen_dir} ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR} ${KIVO_CFFI_DIR})
-  target_link_libraries(${stem}_routines PUBLIC ${ARG_LINK})
+  add_dependencies(${stem}_declarations ${stem}_generated)
+
+  add_library(${stem}_routines OBJECT ${ARG_SOURCES} ${forwards} ${header})
+  target_link_libraries(${stem}_routines PUBLIC ${stem}_declarations ${ARG_LINK})
 
   add_library(${stem} MODULE ${context} $<TARGET_OBJECTS:${stem}_routines>)
   target_include_directories(${stem} PRIVATE

@@ -180,12 +180,23 @@ class Module:
                     " " + name))
         out += ["", 'extern "C" {']
         for name in sorted(self.functions):
-            raw = self.functions[name].as_raw_function()
-            params = ", ".join(a.get_c_name() for a in raw.args) or "void"
-            out.append("%s;" % raw.result.get_c_name(
-                " %s(%s)" % (self.entry(name), params)))
+            out.append("%s;" % self.function_type(name, " " + self.entry(name)))
+        out += ["}", ""]
+        # The function types once more by name, for code that implements a
+        # declared function in several forms: a form declared or pointed to
+        # with one of them has the declared signature, which the compiler checks.
+        out += ["// The type of each declared function.",
+                "namespace %s::declared {" % self.name.lstrip("_")]
+        for name in sorted(self.functions):
+            out.append("using %s = %s;" % (name, self.function_type(name, "")))
         out += ["}", ""]
         return "\n".join(out)
+
+    def function_type(self, name, declarator):
+        """The C spelling of a declared function's type around `declarator`."""
+        raw = self.functions[name].as_raw_function()
+        params = ", ".join(a.get_c_name() for a in raw.args) or "void"
+        return raw.result.get_c_name("%s(%s)" % (declarator, params))
 
     def forwards(self, header_name, own):
         """Direct-call entries that hand each call on to the library function
