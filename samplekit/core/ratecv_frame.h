@@ -1,25 +1,18 @@
-// Helpers of the rate converter that its callers, tests and benchmarks share:
-// how many frames one call writes (so that the output can be sized), the
-// saturating conversion of the filter and interpolation results, and the
-// argument handling of one call around a converter.
+// What every form of ratecv shares, and its callers, tests and benchmarks
+// with it: how many frames one call writes (so that the output can be
+// sized), the phase a call leaves, and the frame of a call, which checks and
+// reduces the arguments and hands one record to a converter.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
-#include "sample_layout.h"
+#include "core/arithmetic.h"
+#include "core/sample_layout.h"
 
 namespace samplekit {
-
-// Truncates toward zero to a 32-bit integer, saturating where the value lies
-// beyond the range (and giving INT32_MIN for a NaN) instead of leaving the
-// conversion undefined. Within the range it is a plain conversion.
-inline std::int32_t truncate_to_int32(double v) {
-    if (v >= 2147483648.0) return INT32_MAX;
-    if (!(v > -2147483649.0)) return INT32_MIN;
-    return static_cast<std::int32_t>(v);
-}
+namespace {
 
 // Number of output frames that one ratecv call writes for the carried phase,
 // nframes input frames and the two rates (reduced here by their gcd): with
@@ -68,6 +61,19 @@ inline int with_filter(int weight_new, int weight_prev, F &&f) {
     return f(std::integral_constant<Filter, Filter::blend>{});
 }
 
+// One call as a converter sees it: the rates and the weights reduced by
+// their gcd, the arguments checked.
+struct Conversion {
+    unsigned char *out;
+    const unsigned char *frag;
+    std::size_t nframes;
+    std::size_t channels;
+    int rate_in, rate_out;
+    int phase;   // at entry
+    int *previous, *current;
+    int weight_new, weight_prev;
+};
+
 // One ratecv call around a converter of whole frames. Arguments that break
 // the caller's guarantees in a way that arithmetic or memory depends on (a
 // width outside 1 to 4, negative channels, a rate below 1, a negative weight
@@ -76,10 +82,8 @@ inline int with_filter(int weight_new, int weight_prev, F &&f) {
 // return 0: a count of bytes that were never written would be a failure
 // reported as success.
 //
-// convert(width_tag, filter_tag, out, frag, nframes, channels, rate_in',
-// rate_out', phase, previous, current, weight_new', weight_prev') runs both
-// stages over the whole input with reduced rates and weights and returns the
-// final phase.
+// convert(width_tag, filter_tag, conversion) runs both stages over the whole
+// input, for at least one channel, and returns the final phase.
 template <typename Convert>
 inline int ratecv_call(char *out, char *frag, std::size_t nframes, int width,
                        int channels, int rate_in, int rate_out, int *phase,
@@ -90,32 +94,36 @@ inline int ratecv_call(char *out, char *frag, std::size_t nframes, int width,
         return 0;
 
     const int g = gcd(rate_in, rate_out);
-    rate_in /= g;
-    rate_out /= g;
     const int h = gcd(weight_new, weight_prev);
-    weight_new /= h;
-    weight_prev /= h;
+    const Conversion c{reinterpret_cast<unsigned char *>(out),
+                       reinterpret_cast<const unsigned char *>(frag),
+                       nframes,
+                       static_cast<std::size_t>(channels),
+                       rate_in / g,
+                       rate_out / g,
+                       *phase,
+                       previous,
+                       current,
+                       weight_new / h,
+                       weight_prev / h};
 
-    const int start = *phase;
-    const std::int64_t frames = ratecv_output_frames(start, nframes, rate_in, rate_out);
+    const std::int64_t frames = ratecv_output_frames(c.phase, nframes, c.rate_in, c.rate_out);
     const std::int64_t frame_bytes = std::int64_t{channels} * width;
     if (frame_bytes != 0 && frames > INT32_MAX / frame_bytes) return 0;
     const int bytes = static_cast<int>(frames * frame_bytes);
 
-    auto *dst = reinterpret_cast<unsigned char *>(out);
-    const auto *src = reinterpret_cast<const unsigned char *>(frag);
     int d = 0;
     const bool converted = channels != 0 && dispatch_width(width, [&](auto w) {
-        d = with_filter(weight_new, weight_prev, [&](auto mode) {
-            return convert(w, mode, dst, src, nframes, channels, rate_in, rate_out, start,
-                           previous, current, weight_new, weight_prev);
+        d = with_filter(c.weight_new, c.weight_prev, [&](auto mode) {
+            return convert(w, mode, c);
         });
     });
     // Without samples to touch the loops would only count; the phase they
     // would reach follows directly, however many frames nframes claims.
-    if (!converted) d = final_phase(start, nframes, rate_in, rate_out);
+    if (!converted) d = final_phase(c.phase, nframes, c.rate_in, c.rate_out);
     *phase = d;
     return bytes;
 }
 
+}  // namespace
 }  // namespace samplekit

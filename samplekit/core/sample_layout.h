@@ -1,13 +1,17 @@
 // Sample layout shared by the fragment routines: two's-complement samples of
 // 1 to 4 bytes, least significant byte first, read into and written back from
-// three working scales (native, 16-bit, 32-bit). Also the per-width limits
-// and the two arithmetic helpers the routines share.
+// three working scales (native, 16-bit, 32-bit), and the per-width limits.
+//
+// Everything in core/ has internal linkage: the kernel files compile these
+// helpers with their own instruction-set flags, and a shared copy would let
+// the linker keep one file's code for all of them.
 #pragma once
 
 #include <cstdint>
 #include <type_traits>
 
 namespace samplekit {
+namespace {
 
 // Smallest and largest native value of each width; index 0 is a placeholder.
 inline constexpr std::int32_t sample_min[5] = {0, -128, -32768, -8388608,
@@ -95,30 +99,5 @@ inline bool dispatch_width(long long width, F &&f) {
     }
 }
 
-// --- helpers ------------------------------------------------------------------
-
-// Saturates val to [min, max] and truncates toward zero. The lower test is
-// against min + 1 so that values strictly between min and min + 1 give min.
-// A NaN passes both tests; it yields INT32_MIN, the value the x86 conversion
-// instruction produces for it, so the result is the same on every target
-// (stored at widths 1 to 3 it leaves zero bytes).
-inline int clamp_to_range(double val, double min, double max) {
-    double chosen = val;
-    if (val > max) chosen = max;
-    else if (val < min + 1.0) chosen = min;
-    if (chosen != chosen) return INT32_MIN;
-    return static_cast<int>(chosen);
-}
-
-// Greatest common divisor by remainders, quotient truncated toward zero. When
-// b is 0 or negative on entry the result is a.
-inline int gcd(int a, int b) {
-    while (b > 0) {
-        int r = a % b;
-        a = b;
-        b = r;
-    }
-    return a;
-}
-
+}  // namespace
 }  // namespace samplekit

@@ -1,35 +1,17 @@
-// One sample of add and of tostereo on the native scale, saturated at the
-// width's limits: the plain forms, and the tails of the vector kernels.
+// What every form of add and tostereo shares: one sample on the native
+// scale, saturated at the width's limits (the plain forms, and the tails of
+// the vector kernels), and the frame of a call, which takes whole samples
+// only and stores nothing for a width outside 1 to 4.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "sample_layout.h"
+#include "core/arithmetic.h"
+#include "core/sample_layout.h"
 
 namespace samplekit {
-
-// Sum of two native samples of width W, saturated to the width's limits.
-template <int W>
-inline std::int32_t saturated_sum(std::int32_t x, std::int32_t y) {
-    constexpr std::int32_t min = sample_min[W];
-    constexpr std::int32_t max = sample_max[W];
-    if constexpr (W < 4) {
-        // |x + y| <= 2^24: no overflow in 32 bits.
-        std::int32_t s = x + y;
-        if (s > max) s = max;
-        else if (s < min) s = min;
-        return s;
-    } else {
-        // The 33-bit sum is exact in 64 bits. For whole numbers, "below
-        // min + 1 gives min" is "at most min gives min", so this matches
-        // clamp_to_range on the exact double sum bit for bit.
-        std::int64_t s = std::int64_t{x} + y;
-        if (s > max) s = max;
-        else if (s < min) s = min;
-        return static_cast<std::int32_t>(s);
-    }
-}
+namespace {
 
 // Adds the samples at a and b into out.
 template <int W>
@@ -83,4 +65,5 @@ inline void tostereo_fragment(char *out, char *frag, std::size_t len, int width,
     });
 }
 
+}  // namespace
 }  // namespace samplekit

@@ -1,20 +1,20 @@
-// IMA ADPCM coder: 4-bit codes, two per byte with the first in the high
-// nibble, at 16-bit precision whatever the sample width. The caller carries
-// the predicted value and the step index from one call to the next.
-#include <bit>
+// The IMA ADPCM encoder in scalar x86 code: the quantiser's three levels as
+// conditional moves (the residual of a working coder is close to random, so
+// branches would mispredict), in general-purpose registers only.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "generic/adpcm_coder.h"
-#include "sample_layout.h"
-#include "x86/kernels.h"
+#include "core/adpcm_frame.h"
+#include "core/sample_layout.h"
+#include "x86/adpcm_asm.h"
+#include "x86/tables.h"
 
 using namespace samplekit::adpcm;
 
+namespace samplekit::x86 {
 namespace {
 
-// The shipped encoder step, for a predicted value already within 16 bits
+// The encoder step, for a predicted value already within 16 bits
 // (after the first sample). It gives the same codes and states as
 // encode_sample, with the same two table lookups, but fewer operations and a
 // shorter chain from one sample to the next; the predicted value is kept
@@ -24,37 +24,6 @@ struct BiasedCoder {
     std::intptr_t index;    // step index, pointer-sized so that it indexes as it is
     int step;               // adpcm_step_sizes[index]
 };
-
-// The value as it is, hidden from the optimiser, so that it is computed and
-// kept as written rather than folded into what uses it.
-[[gnu::always_inline]] inline unsigned opaque(unsigned value) {
-    asm("" : "+r"(value));
-    return value;
-}
-
-// a > b ? x : y as a conditional move: the comparisons below depend on the
-// signal and would mispredict as branches.
-template <class T>
-[[gnu::always_inline]] inline T pick_greater(T a, T b, T x, T y) {
-    asm("cmp %[b], %[a]\n\t"
-        "cmovg %[x], %[y]"
-        : [y] "+r"(y)
-        : [a] "r"(a), [b] "ri"(b), [x] "r"(x)
-        : "cc");
-    return y;
-}
-
-// bits & Mask ? x : 0 as a conditional move.
-template <unsigned Mask>
-[[gnu::always_inline]] inline int pick_if_set(unsigned bits, int x) {
-    int y = 0;
-    asm("test %[m], %[bits]\n\t"
-        "cmovnz %[x], %[y]"
-        : [y] "+r"(y)
-        : [bits] "r"(bits), [m] "i"(Mask), [x] "r"(x)
-        : "cc");
-    return y;
-}
 
 // The quantiser works on n = ~r (-r - 1) for the remainder r, starting from
 // r = |d|, d = value - biased (both biased, so 0..65535). One subtraction
@@ -179,28 +148,29 @@ static_assert(index_adjust_is_linear());
 }
 
 }  // namespace
+}  // namespace samplekit::x86
 
 // Codes the len / width whole samples of the input (a trailing partial sample
 // is not read) into n / 2 bytes. The code of an odd last sample moves the
 // state on but is dropped: each call starts a fresh pair. Any width other
 // than 1 to 4 writes nothing and leaves the state alone.
-void samplekit::x86::lin2adcpm(unsigned char *output, unsigned char *input,
-                          std::size_t len, std::size_t width, int *state) {
+void samplekit::x86::scalar::lin2adcpm(unsigned char *output, unsigned char *input,
+                                       std::size_t len, std::size_t width, int *state) {
     Coder c = coder_at_entry(state);
     std::size_t samples = 0;
-    const bool valid = samplekit::dispatch_width(checked_width(width), [&](auto w) {
+    const bool valid = dispatch_width(checked_width(width), [&](auto w) {
         constexpr int W = decltype(w)::value;
         samples = len / W;
         const unsigned char *in = input;
         // The caller's predicted value may lie outside 16 bits: the first
         // sample takes the general step, which brings it within.
         if (samples == 0) return;
-        const unsigned first_code = encode_sample(c, samplekit::load16<W>(in));
+        const unsigned first_code = encode_sample(c, load16<W>(in));
         BiasedCoder b{c.predicted + 32768, c.step_index, c.step};
         // The code of the sample at p, from the biased coder; inlined, as a
         // call per sample would take the coder's state through memory.
         const auto code_at = [&b](const unsigned char *p) __attribute__((always_inline)) {
-            return encode_sample_fast(b, samplekit::load16<W>(p) + 32768);
+            return encode_sample_fast(b, load16<W>(p) + 32768);
         };
         if (samples >= 2) {
             output[0] = static_cast<unsigned char>(first_code << 4 | code_at(in + W));
@@ -219,91 +189,3 @@ void samplekit::x86::lin2adcpm(unsigned char *output, unsigned char *input,
     if (valid) write_back(state, c, samples != 0);
 }
 
-namespace {
-
-// The shipped decoder step, for a predicted value already within 16 bits
-// (after the first code). It gives the same samples and states as
-// decode_code with the same two table lookups but fewer operations:
-// - with k = 2 * b2 + b1 (the code's bits 2 and 1), b2 * S + b1 * (S >> 1)
-//   is (S * 2k) >> 2 exactly, since b2 * S is whole; so the delta is that
-//   product, S >> 3 and S >> 2 when bit 0 is set;
-// - a negative code works on ~value (-value - 1, which maps 16 bits onto
-//   themselves): value - delta clamped below at -32768 is then ~value + delta
-//   clamped above at 32767, complemented back, so one comparison clamps
-//   either way;
-// - the step index falls only by one, when bit 2 is clear, and rises only
-//   when it is set, so one unsigned comparison finds either way out of
-//   0..88, and bit 2 says which end to take.
-struct FastDecoder {
-    int predicted;    // within 16 bits
-    unsigned index;   // step index, 0..88
-    int step;         // adpcm_step_sizes[index]
-    // 32767, kept in a register rather than loaded as an immediate for each
-    // comparison.
-    int value_max = static_cast<int>(opaque(32767));
-};
-
-// code is the 4-bit code; code_bits holds the same bits from bit Shift up
-// (the whole byte for either nibble), so that they are tested in place.
-template <int Shift>
-[[gnu::always_inline]] inline int decode_fast(FastDecoder &d, unsigned code_bits,
-                                              unsigned code) {
-    constexpr unsigned bits21 = 6u << Shift;
-    constexpr unsigned sign_bit = 8u << Shift;
-    const int step = d.step;
-    const unsigned moved = d.index + static_cast<unsigned>(adpcm_index_adjust[code]);
-    const unsigned index_bound = opaque((code & 4u) * 22u);   // 88 with bit 2 set, else 0
-    d.index = moved > 88 ? index_bound : moved;
-    const int larger = static_cast<int>(static_cast<unsigned>(step) * (code_bits & bits21) >> (2 + Shift));
-    // A conditional move: short of registers (x86-32), GCC made the choice a
-    // branch, which the signal's bits mispredict half the time.
-    const int delta = (step >> 3) + larger + pick_if_set<1u << Shift>(code_bits, step >> 2);
-    const int flip = -static_cast<int>((code_bits & sign_bit) >> (3 + Shift));
-    const int moved_value = (d.predicted ^ flip) + delta;
-    d.predicted = (moved_value > d.value_max ? d.value_max : moved_value) ^ flip;
-    d.step = adpcm_step_sizes[d.index];
-    return d.predicted;
-}
-
-// One store of two bytes at width 2 (the byte order of the x86 targets).
-template <int W>
-[[gnu::always_inline]] inline void store_decoded(unsigned char *p, int value) {
-    if constexpr (W == 2 && std::endian::native == std::endian::little) {
-        const auto bits = static_cast<std::uint16_t>(value);
-        std::memcpy(p, &bits, 2);
-    } else {
-        samplekit::store16<W>(p, value);
-    }
-}
-
-}  // namespace
-
-// Decodes len code bytes, high nibble first, into 2 * len samples of the
-// given width (len * width * 2 bytes). Any width other than 1 to 4 writes
-// nothing and leaves the state alone.
-void samplekit::x86::adcpm2lin(unsigned char *output, unsigned char *input,
-                          std::size_t len, std::size_t width, int *state) {
-    Coder c = coder_at_entry(state);
-    const bool valid = samplekit::dispatch_width(checked_width(width), [&](auto w) {
-        constexpr int W = decltype(w)::value;
-        if (len == 0) return;
-        // The caller's predicted value may lie outside 16 bits: the first
-        // code takes the general step, which brings it within.
-        const unsigned first = input[0];
-        decode_code(c, first >> 4);
-        store_decoded<W>(output, c.predicted);
-        FastDecoder d{c.predicted, static_cast<unsigned>(c.step_index), c.step};
-        store_decoded<W>(output + W, decode_fast<0>(d, first, first & 0x0Fu));
-        unsigned char *out = output + 2 * W;
-        for (std::size_t i = 1; i < len; ++i) {
-            const unsigned byte = input[i];
-            store_decoded<W>(out, decode_fast<4>(d, byte, byte >> 4));
-            store_decoded<W>(out + W, decode_fast<0>(d, byte, byte & 0x0Fu));
-            out += 2 * W;
-        }
-        c.predicted = d.predicted;
-        c.step_index = static_cast<int>(d.index);
-        c.step = d.step;
-    });
-    if (valid) write_back(state, c, len != 0);
-}

@@ -1,11 +1,13 @@
-// The IMA ADPCM coder's tables and its per-sample steps, shared by the
-// shipped routines and their plain references: 4-bit codes at 16-bit
-// precision, with the predicted value and the step index carried by the caller.
+// The IMA ADPCM coder's tables, its per-sample steps and the frame of a call
+// (the state taken at entry and written back, the width checked), shared by
+// every form of the coder: 4-bit codes at 16-bit precision, with the
+// predicted value and the step index carried by the caller.
 #pragma once
 
 #include <cstddef>
 
 namespace samplekit::adpcm {
+namespace {
 
 // Added to the step index after each code; indexed by the whole code, so the
 // sign bit does not matter.
@@ -116,4 +118,5 @@ inline constexpr long long checked_width(std::size_t width) {
     return width <= 4 ? static_cast<long long>(width) : 0;
 }
 
+}  // namespace
 }  // namespace samplekit::adpcm

@@ -19,13 +19,11 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "ratecv.h"
-#include "sample_layout.h"
-#include "x86/kernels.h"
+#include "core/ratecv_frame.h"
+#include "x86/tables.h"
 
+namespace samplekit::x86 {
 namespace {
-
-using samplekit::Filter;
 
 // The filter and interpolation constants of one call, in both lanes. When
 // the weights add up to a power of two (weights 1 and 1, say), dividing by
@@ -74,16 +72,16 @@ __m128d filtered(__m128d x, __m128d current, const Terms &t) {
 // Lanes channels (1 or 2) samples of width W at p, on the 32-bit scale.
 template <int W, int Lanes>
 __m128d load_lanes(const unsigned char *p) {
-    __m128i x = _mm_cvtsi32_si128(samplekit::load32<W>(p));
+    __m128i x = _mm_cvtsi32_si128(load32<W>(p));
     if constexpr (Lanes == 2)
-        x = _mm_unpacklo_epi32(x, _mm_cvtsi32_si128(samplekit::load32<W>(p + W)));
+        x = _mm_unpacklo_epi32(x, _mm_cvtsi32_si128(load32<W>(p + W)));
     return _mm_cvtepi32_pd(x);
 }
 
 template <int W, int Lanes>
 void store_lanes(unsigned char *p, __m128i v) {
-    samplekit::store32<W>(p, _mm_cvtsi128_si32(v));
-    if constexpr (Lanes == 2) samplekit::store32<W>(p + W, _mm_cvtsi128_si32(_mm_srli_si128(v, 4)));
+    store32<W>(p, _mm_cvtsi128_si32(v));
+    if constexpr (Lanes == 2) store32<W>(p + W, _mm_cvtsi128_si32(_mm_srli_si128(v, 4)));
 }
 
 // Lanes ints of a carried array, and back.
@@ -124,12 +122,15 @@ __m128i interpolated(__m128d previous, __m128d current, __m128d older, __m128d n
 // Lanes is the channel count when it is 1 or 2, with the state held in
 // registers; with Lanes 0 any channel count goes through the arrays.
 template <int W, Filter Mode, int Lanes>
-int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
-            int channels, int rate_in, int rate_out, int d, int *previous,
-            int *current, int weight_new, int weight_prev) {
-    const Terms t(weight_new, weight_prev, rate_out);
-    const auto nchannels = static_cast<std::size_t>(channels);
-    const std::size_t frame = nchannels * W;
+int convert(const Conversion &c) {
+    const Terms t(c.weight_new, c.weight_prev, c.rate_out);
+    const std::size_t frame = c.channels * W;
+    int *const previous = c.previous;
+    int *const current = c.current;
+    const unsigned char *frag = c.frag;
+    unsigned char *out = c.out;
+    std::size_t n = c.nframes;
+    int d = c.phase;
     __m128d prev{}, cur{};
     if constexpr (Lanes != 0) {
         prev = load_state<Lanes>(previous);
@@ -148,52 +149,53 @@ int convert(unsigned char *out, const unsigned char *frag, std::size_t n,
                 prev = cur;
                 cur = filtered<Mode>(load_lanes<W, Lanes>(frag), cur, t);
             } else {
-                by_channel_pairs(nchannels, [&](std::size_t c, auto lanes) {
+                by_channel_pairs(c.channels, [&](std::size_t ch, auto lanes) {
                     constexpr int L = decltype(lanes)::value;
-                    const __m128d was = load_state<L>(current + c);
-                    store_state<L>(previous + c, was);
-                    store_state<L>(current + c,
-                                   filtered<Mode>(load_lanes<W, L>(frag + c * W), was, t));
+                    const __m128d was = load_state<L>(current + ch);
+                    store_state<L>(previous + ch, was);
+                    store_state<L>(current + ch,
+                                   filtered<Mode>(load_lanes<W, L>(frag + ch * W), was, t));
                 });
             }
             frag += frame;
             --n;
-            d += rate_out;   // d < 0 here, so this cannot overflow
+            d += c.rate_out;   // d < 0 here, so this cannot overflow
         }
         while (d >= 0) {
             // A phase carried in from beyond rate_out' extrapolates; the
             // conversion saturates instead of overflowing.
-            const __m128d newer = _mm_set1_pd(static_cast<double>(rate_out) - d);
+            const __m128d newer = _mm_set1_pd(static_cast<double>(c.rate_out) - d);
             const __m128d older = _mm_set1_pd(d);
             if constexpr (Lanes != 0) {
                 store_lanes<W, Lanes>(out, interpolated(prev, cur, older, newer, t));
             } else {
-                by_channel_pairs(nchannels, [&](std::size_t c, auto lanes) {
+                by_channel_pairs(c.channels, [&](std::size_t ch, auto lanes) {
                     constexpr int L = decltype(lanes)::value;
-                    store_lanes<W, L>(out + c * W,
-                                      interpolated(load_state<L>(previous + c),
-                                                   load_state<L>(current + c), older, newer, t));
+                    store_lanes<W, L>(out + ch * W,
+                                      interpolated(load_state<L>(previous + ch),
+                                                   load_state<L>(current + ch), older, newer, t));
                 });
             }
             out += frame;
-            d -= rate_in;   // d >= 0 here, so this cannot overflow
+            d -= c.rate_in;   // d >= 0 here, so this cannot overflow
         }
     }
 }
 
 }  // namespace
+}  // namespace samplekit::x86
 
-int samplekit::x86::ratecv(char *out, char *frag, std::size_t nframes, int width,
-                      int channels, int rate_in, int rate_out, int *phase,
-                      int *previous, int *current, int weight_new,
-                      int weight_prev) {
-    return samplekit::ratecv_call(
-        out, frag, nframes, width, channels, rate_in, rate_out, phase, previous, current,
-        weight_new, weight_prev, [channels](auto w, auto mode, auto &&...args) {
-            constexpr int W = decltype(w)::value;
-            constexpr Filter M = decltype(mode)::value;
-            if (channels == 1) return convert<W, M, 1>(args...);
-            if (channels == 2) return convert<W, M, 2>(args...);
-            return convert<W, M, 0>(args...);
-        });
+int samplekit::x86::sse2::ratecv(char *out, char *frag, std::size_t nframes, int width,
+                                 int channels, int rate_in, int rate_out, int *phase,
+                                 int *previous, int *current, int weight_new,
+                                 int weight_prev) {
+    return ratecv_call(out, frag, nframes, width, channels, rate_in, rate_out, phase,
+                       previous, current, weight_new, weight_prev,
+                       [](auto w, auto mode, const Conversion &c) {
+                           constexpr int W = decltype(w)::value;
+                           constexpr Filter M = decltype(mode)::value;
+                           if (c.channels == 1) return convert<W, M, 1>(c);
+                           if (c.channels == 2) return convert<W, M, 2>(c);
+                           return convert<W, M, 0>(c);
+                       });
 }
