@@ -8,14 +8,9 @@
 #include <cstring>
 
 #include "bench_common.h"
-#include "generic/reference.h"
-#include "samplekit_decls.h"
 
+namespace bench {
 namespace {
-
-using bench::kBytes;
-using bench::per_sample;
-using bench::random_bytes;
 
 std::vector<unsigned char> tone() {
     std::vector<unsigned char> b(kBytes);
@@ -27,44 +22,38 @@ std::vector<unsigned char> tone() {
     return b;
 }
 
-using Coder = void(unsigned char *, unsigned char *, std::size_t, std::size_t, int *);
-
-template <Coder Encode>
-void encode(benchmark::State &state, const std::vector<unsigned char> &in_bytes) {
-    auto in = in_bytes;
+void encode(benchmark::State &state, const Implementation &impl,
+            std::vector<unsigned char> in) {
     std::vector<unsigned char> out(kBytes / 4);
     int coder[2] = {0, 0};
     for (auto _ : state) {
-        Encode(out.data(), in.data(), kBytes, 2, coder);
+        impl.lin2adcpm(out.data(), in.data(), kBytes, 2, coder);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     per_sample(state, kBytes / 2, kBytes);
 }
-void BM_lin2adcpm(benchmark::State &state, std::vector<unsigned char> in) {
-    encode<lin2adcpm>(state, in);
-}
-void BM_lin2adcpm_reference(benchmark::State &state, std::vector<unsigned char> in) {
-    encode<samplekit::reference::lin2adcpm>(state, in);
-}
-BENCHMARK_CAPTURE(BM_lin2adcpm, noise, random_bytes(kBytes));
-BENCHMARK_CAPTURE(BM_lin2adcpm, tone, tone());
-BENCHMARK_CAPTURE(BM_lin2adcpm_reference, noise, random_bytes(kBytes));
 
 // 64 KiB of codes: two samples per byte, 256 KiB of output.
-template <Coder Decode = adcpm2lin>
-void BM_adcpm2lin(benchmark::State &state) {
+void decode(benchmark::State &state, const Implementation &impl) {
     auto in = random_bytes(kBytes);
     std::vector<unsigned char> out(kBytes * 4);
     int coder[2] = {0, 0};
     for (auto _ : state) {
-        Decode(out.data(), in.data(), kBytes, 2, coder);
+        impl.adcpm2lin(out.data(), in.data(), kBytes, 2, coder);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     per_sample(state, kBytes * 2, kBytes);
 }
-BENCHMARK(BM_adcpm2lin<>)->Name("BM_adcpm2lin");
-BENCHMARK(BM_adcpm2lin<samplekit::reference::adcpm2lin>)->Name("BM_adcpm2lin_reference");
 
 }  // namespace
+
+void register_adpcm(const Implementation &impl) {
+    benchmark::RegisterBenchmark(name("lin2adcpm", impl, "noise").c_str(), encode, impl,
+                                 random_bytes(kBytes));
+    benchmark::RegisterBenchmark(name("lin2adcpm", impl, "tone").c_str(), encode, impl, tone());
+    benchmark::RegisterBenchmark(name("adcpm2lin", impl).c_str(), decode, impl);
+}
+
+}  // namespace bench

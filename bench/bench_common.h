@@ -1,4 +1,6 @@
-// Shared set-up of the benchmarks: 64 KiB inputs and per-sample reporting.
+// Shared set-up of the benchmarks: 64 KiB inputs, per-sample reporting, and
+// the implementations to time (every table the build compiled that this
+// processor runs), each routine of each registered under the table's name.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -6,9 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "runnable.h"
+
 namespace bench {
+
+using samplekit::Implementation;
 
 inline constexpr std::size_t kBytes = 64 * 1024;
 
@@ -18,6 +25,8 @@ inline std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed = 1)
     for (auto &b : v) b = static_cast<unsigned char>(rng());
     return v;
 }
+
+inline char *chars(std::vector<unsigned char> &b) { return reinterpret_cast<char *>(b.data()); }
 
 // Reports the time per sample (the ns_per_sample column, in nanoseconds) and
 // the throughput in bytes of input per second.
@@ -29,5 +38,17 @@ inline void per_sample(benchmark::State &state, std::size_t samples,
     state.SetBytesProcessed(state.iterations() *
                             static_cast<std::int64_t>(input_bytes));
 }
+
+// "BM_<routine>/<table>/<what>"
+inline std::string name(const char *routine, const Implementation &impl,
+                        const std::string &what = "") {
+    return std::string("BM_") + routine + "/" + impl.name + (what.empty() ? "" : "/" + what);
+}
+
+// Each file's benchmarks of one table (bench_mix.cpp, bench_adpcm.cpp,
+// bench_ratecv.cpp).
+void register_mix(const Implementation &impl);
+void register_adpcm(const Implementation &impl);
+void register_ratecv(const Implementation &impl);
 
 }  // namespace bench

@@ -1,8 +1,10 @@
-// Throughput of the _samplekit routines over 64 KiB buffers, beside a plain
-// memcpy of the same bytes as the reference line. The G.711 routines and the
-// benchmark main are here; each other routine family has a file of its own.
+// Throughput of the _samplekit routines over 64 KiB buffers, of every
+// implementation table this processor runs ("plain" is the plain forms),
+// beside a plain memcpy of the same bytes as the reference line. The G.711
+// routines, which have one form, and the benchmark main are here; each other
+// routine family has a file of its own.
 //
-//   build/bin/bench_samplekit
+//   build/bin/bench_samplekit [--benchmark_filter=REGEX]
 #include <cstring>
 
 #include "bench_common.h"
@@ -59,4 +61,16 @@ BENCHMARK(BM_g711_decode<st_alaw2linear16>)->Name("BM_st_alaw2linear16");
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+    for (const auto *impl : kivo_tests::runnable()) {
+        bench::register_mix(*impl);
+        bench::register_adpcm(*impl);
+        bench::register_ratecv(*impl);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    kivo_tests::report_left_out();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

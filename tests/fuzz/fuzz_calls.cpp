@@ -1,9 +1,10 @@
 // The calls the fuzz targets make: one routine each, with every argument
-// taken from the input. The shipped routine and its plain form are called on
-// copies of the same buffers and state, twice, with the output pre-filled
-// with 0x00 and with 0xFF. Both forms must give the same bytes, result and
-// carried state; every byte the routine promises to write must be written
-// (the two runs agree there) and no other byte of the output may change.
+// taken from the input. Every form of the routine that the build compiled
+// and this processor runs is called on copies of the same buffers and state,
+// twice, with the output pre-filled with 0x00 and with 0xFF. Each must give
+// the plain form's bytes, result and carried state; every byte the routine
+// promises to write must be written (the two runs agree there) and no other
+// byte of the output may change.
 #include "fuzz_calls.h"
 
 #include <algorithm>
@@ -12,9 +13,8 @@
 #include <limits>
 #include <vector>
 
-#include "ratecv.h"
-#include "generic/reference.h"
-#include "samplekit_decls.h"
+#include "core/ratecv_frame.h"
+#include "runnable.h"
 
 namespace fuzz {
 namespace {
@@ -24,25 +24,27 @@ using Result = std::vector<long long>;
 
 bool usable_width(long long width) { return width >= 1 && width <= 4; }
 
-// Runs call(shipped, out) for both forms and both fills of an output of
+// Runs call(form, out) for every form and both fills of an output of
 // out_size bytes, of which the first `promised` must be written. Where the
 // output is also an input (`aliased`), the call fills it itself and only the
-// agreement of the two forms is checked.
+// agreement of the forms is checked.
 template <typename Call>
 void compare_forms(std::size_t out_size, std::size_t promised, bool aliased, Call call) {
     std::vector<unsigned char> runs[2];
     const unsigned char fills[2] = {0x00, 0xFF};
     for (int k = 0; k < 2; ++k) {
-        Block shipped(out_size), plain(out_size);
-        shipped.fill(fills[k]);
+        Block plain(out_size);
         plain.fill(fills[k]);
-        const Result got = call(true, shipped);
-        const Result want = call(false, plain);
-        expect(got == want, "result or carried state differs from the plain form's");
-        expect(shipped == plain, "output differs from the plain form's");
-        runs[k].assign(shipped.get(), shipped.get() + out_size);
+        const Result want = call(samplekit::plain, plain);
         if (!aliased)
-            expect(shipped.all_from(promised, fills[k]), "a byte past the promised output changed");
+            expect(plain.all_from(promised, fills[k]), "a byte past the promised output changed");
+        for (const samplekit::Implementation *impl : kivo_tests::faster_forms()) {
+            Block out(out_size);
+            out.fill(fills[k]);
+            expect(call(*impl, out) == want, "result or carried state differs from the plain form's");
+            expect(out == plain, "output differs from the plain form's");
+        }
+        runs[k].assign(plain.get(), plain.get() + out_size);
     }
     if (!aliased)
         expect(std::equal(runs[0].begin(), runs[0].begin() + static_cast<std::ptrdiff_t>(promised),
@@ -77,12 +79,12 @@ void check_add(Input &in) {
     const std::size_t promised = usable_width(width) ? len / static_cast<std::size_t>(width) *
                                                            static_cast<std::size_t>(width)
                                                      : 0;
-    compare_forms(len, promised, alias != 0, [&](bool shipped, Block &out) {
+    compare_forms(len, promised, alias != 0, [&](const auto &impl, Block &out) {
         Block x(a), y(b);
         if (alias != 0) std::memcpy(out.get(), (alias == 1 ? a : b).get(), len);
         char *frag1 = alias == 1 ? out.chars() : x.chars();
         char *frag2 = alias == 2 ? out.chars() : y.chars();
-        (shipped ? ::add : samplekit::reference::add)(out.chars(), frag1, frag2, len, width);
+        impl.add(out.chars(), frag1, frag2, len, width);
         expect((alias == 1 || x == a) && (alias == 2 || y == b), "an input is written");
         return Result{};
     });
@@ -96,10 +98,9 @@ void check_tostereo(Input &in) {
     const std::size_t whole = usable_width(width) ? len / static_cast<std::size_t>(width) *
                                                         static_cast<std::size_t>(width)
                                                   : 0;
-    compare_forms(2 * len, 2 * whole, false, [&](bool shipped, Block &out) {
+    compare_forms(2 * len, 2 * whole, false, [&](const auto &impl, Block &out) {
         Block x(frag);
-        (shipped ? ::tostereo : samplekit::reference::tostereo)(out.chars(), x.chars(), len,
-                                                                width, lgain, rgain);
+        impl.tostereo(out.chars(), x.chars(), len, width, lgain, rgain);
         expect(x == frag, "the input is written");
         return Result{};
     });
@@ -117,11 +118,10 @@ void check_adpcm(Input &in, bool encode) {
     std::size_t out_size = in.length(16);
     if (usable) out_size = encode ? len / width / 2 : len * 2 * width;
     const std::size_t promised = usable ? out_size : 0;
-    compare_forms(out_size, promised, false, [&](bool shipped, Block &out) {
+    compare_forms(out_size, promised, false, [&](const auto &impl, Block &out) {
         Block x(input);
         int s[2] = {state[0], state[1]};
-        auto routine = encode ? (shipped ? ::lin2adcpm : samplekit::reference::lin2adcpm)
-                              : (shipped ? ::adcpm2lin : samplekit::reference::adcpm2lin);
+        const auto &routine = encode ? impl.lin2adcpm : impl.adcpm2lin;
         routine(out.get(), x.get(), len, width, s);
         expect(x == input, "the input is written");
         expect(usable || (s[0] == state[0] && s[1] == state[1]),
@@ -169,10 +169,10 @@ void check_ratecv(Input &in) {
     const Block frag = in.block(frag_size);
     const Block previous = in.block(array_size), current = in.block(array_size);
 
-    compare_forms(out_size, refused ? 0 : out_size, false, [&](bool shipped, Block &out) {
+    compare_forms(out_size, refused ? 0 : out_size, false, [&](const auto &impl, Block &out) {
         Block x(frag), prev(previous), cur(current);
         int d = phase;
-        const int written = (shipped ? ::ratecv : samplekit::reference::ratecv)(
+        const int written = impl.ratecv(
             out.chars(), x.chars(), nframes, width, channels, rate_in, rate_out, &d,
             reinterpret_cast<int *>(prev.get()), reinterpret_cast<int *>(cur.get()),
             weight_new, weight_prev);

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "samplekit_decls.h"
+#include "forms.h"
 #include "worked_cases.h"
 
 namespace {
@@ -130,8 +130,9 @@ struct Result {
 
 // The input is passed from a buffer of exactly its size, so any read past
 // len shows under AddressSanitizer.
-Result run(void (*routine)(unsigned char *, unsigned char *, size_t, size_t, int *),
-           const Bytes &in, std::size_t width, State s, std::size_t expected_out) {
+template <typename Routine>
+Result run(const Routine &routine, const Bytes &in, std::size_t width, State s,
+           std::size_t expected_out) {
     Bytes input(in);
     Bytes out(expected_out + kGuard, kGuardByte);
     int state[2] = {s.predicted, s.step_index};
@@ -142,12 +143,15 @@ Result run(void (*routine)(unsigned char *, unsigned char *, size_t, size_t, int
     return {out, {state[0], state[1]}};
 }
 
-Result encode(const Bytes &in, std::size_t width, State s) {
-    return run(lin2adcpm, in, width, s, in.size() / width / 2);
+using kivo_tests::Implementation;
+using kivo_tests::runnable;
+
+Result encode(const Implementation &impl, const Bytes &in, std::size_t width, State s) {
+    return run(impl.lin2adcpm, in, width, s, in.size() / width / 2);
 }
 
-Result decode(const Bytes &in, std::size_t width, State s) {
-    return run(adcpm2lin, in, width, s, in.size() * width * 2);
+Result decode(const Implementation &impl, const Bytes &in, std::size_t width, State s) {
+    return run(impl.adcpm2lin, in, width, s, in.size() * width * 2);
 }
 
 // 16-bit values as a fragment of the width; the low bytes of widths 3 and 4
@@ -203,30 +207,28 @@ Bytes bytes(worked_cases::Bytes b) { return {b.begin(), b.end()}; }
 class AdpcmEncodeCases : public ::testing::TestWithParam<worked_cases::AdpcmEncodeRow> {};
 class AdpcmDecodeCases : public ::testing::TestWithParam<worked_cases::AdpcmDecodeRow> {};
 
-// The plain coder is held to the same rows as the routines.
-void expect_row(const Result &got, const ref::Coded &plain, worked_cases::Bytes out, State end) {
-    EXPECT_EQ(got.out, bytes(out));
-    EXPECT_EQ(got.end, end);
+// Every form, and the plain coder, held to a row.
+template <typename Row>
+void expect_row(const Row &c, bool encoder, worked_cases::Bytes input, worked_cases::Bytes out) {
+    const Bytes in = bytes(input);
+    const auto width = static_cast<std::size_t>(c.width);
+    const State start{c.start_predicted, c.start_index}, end{c.end_predicted, c.end_index};
+    for (const Implementation *impl : runnable()) {
+        const Result got = encoder ? encode(*impl, in, width, start) : decode(*impl, in, width, start);
+        EXPECT_EQ(got.out, bytes(out)) << impl->name;
+        EXPECT_EQ(got.end, end) << impl->name;
+    }
+    const ref::Coded plain = encoder ? ref::encode(in, width, start) : ref::decode(in, width, start);
     EXPECT_EQ(plain.bytes, bytes(out));
     EXPECT_EQ(plain.end, end);
 }
 
 TEST_P(AdpcmEncodeCases, CodesAndEndState) {
-    const auto &c = GetParam();
-    const Bytes in = bytes(c.samples);
-    const auto width = static_cast<std::size_t>(c.width);
-    const State start{c.start_predicted, c.start_index};
-    expect_row(encode(in, width, start), ref::encode(in, width, start), c.codes,
-               {c.end_predicted, c.end_index});
+    expect_row(GetParam(), true, GetParam().samples, GetParam().codes);
 }
 
 TEST_P(AdpcmDecodeCases, SamplesAndEndState) {
-    const auto &c = GetParam();
-    const Bytes in = bytes(c.codes);
-    const auto width = static_cast<std::size_t>(c.width);
-    const State start{c.start_predicted, c.start_index};
-    expect_row(decode(in, width, start), ref::decode(in, width, start), c.out,
-               {c.end_predicted, c.end_index});
+    expect_row(GetParam(), false, GetParam().codes, GetParam().out);
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkedCases, AdpcmEncodeCases,
@@ -236,105 +238,49 @@ INSTANTIATE_TEST_SUITE_P(WorkedCases, AdpcmDecodeCases,
 
 // --- broken preconditions -----------------------------------------------------
 
-TEST(Adpcm, OtherWidthsWriteNothingAndKeepTheState) {
+class Adpcm : public kivo_tests::EveryForm {};
+KIVO_FOR_EVERY_FORM(Adpcm);
+
+TEST_P(Adpcm, OtherWidthsWriteNothingAndKeepTheState) {
     const std::size_t widths[] = {0, 5, 8, SIZE_MAX, SIZE_MAX - 1,
                                   (std::size_t{1} << (sizeof(std::size_t) * 4)) + 2};
     const Bytes in(12, 0x5A);
     for (std::size_t width : widths) {
-        for (auto routine : {lin2adcpm, adcpm2lin}) {
+        for (const auto &routine : {impl().lin2adcpm, impl().adcpm2lin}) {
             const Result got = run(routine, in, width, {12345, 200}, 0);
             EXPECT_EQ(got.end, (State{12345, 200})) << width;
         }
     }
 }
 
-TEST(Adpcm, EncoderCodesOnlyWholeSamples) {
-    std::mt19937 rng(7);
-    for (std::size_t width = 1; width <= 4; ++width) {
-        for (std::size_t len = 0; len < 6 * width; ++len) {
-            Bytes in(len);
-            for (auto &b : in) b = static_cast<unsigned char>(rng());
-            const Bytes whole(in.begin(), in.begin() + static_cast<long>(len / width * width));
-            const Result got = encode(in, width, {100, 30});
-            const Result expected = encode(whole, width, {100, 30});
-            EXPECT_EQ(got.out, expected.out) << width << " " << len;
-            EXPECT_EQ(got.end, expected.end) << width << " " << len;
-        }
-    }
-}
-
-TEST(Adpcm, StepIndexIsClampedOnEntry) {
+TEST_P(Adpcm, StepIndexIsClampedOnEntry) {
     const Bytes samples = fragment({1000, -1000, 5000, 20000, -32768}, 2);
     const Bytes codes = {0x7F, 0x08, 0xC3};
     const struct { int given, used; } rows[] = {
         {-1, 0}, {INT_MIN, 0}, {89, 88}, {INT_MAX, 88}, {1000, 88}};
     for (const auto &r : rows) {
-        EXPECT_EQ(encode(samples, 2, {7, r.given}).out, encode(samples, 2, {7, r.used}).out);
-        EXPECT_EQ(encode(samples, 2, {7, r.given}).end, encode(samples, 2, {7, r.used}).end);
-        EXPECT_EQ(decode(codes, 2, {7, r.given}).out, decode(codes, 2, {7, r.used}).out);
-        EXPECT_EQ(decode(codes, 2, {7, r.given}).end, decode(codes, 2, {7, r.used}).end);
+        EXPECT_EQ(encode(impl(), samples, 2, {7, r.given}).out, encode(impl(), samples, 2, {7, r.used}).out);
+        EXPECT_EQ(encode(impl(), samples, 2, {7, r.given}).end, encode(impl(), samples, 2, {7, r.used}).end);
+        EXPECT_EQ(decode(impl(), codes, 2, {7, r.given}).out, decode(impl(), codes, 2, {7, r.used}).out);
+        EXPECT_EQ(decode(impl(), codes, 2, {7, r.given}).end, decode(impl(), codes, 2, {7, r.used}).end);
         // With nothing to code the index still goes back clamped.
-        EXPECT_EQ(encode({}, 2, {7, r.given}).end, (State{7, r.used}));
-        EXPECT_EQ(decode({}, 2, {7, r.given}).end, (State{7, r.used}));
+        EXPECT_EQ(encode(impl(), {}, 2, {7, r.given}).end, (State{7, r.used}));
+        EXPECT_EQ(decode(impl(), {}, 2, {7, r.given}).end, (State{7, r.used}));
     }
 }
 
 // --- properties ---------------------------------------------------------------------
 
-TEST(Adpcm, EveryWidthAndShortLengthsMatchTheReference) {
-    std::mt19937 rng(11);
-    for (std::size_t width = 1; width <= 4; ++width) {
-        for (std::size_t n : {0u, 1u, 2u, 3u, 5u, 8u, 33u}) {
-            const State start = random_state(rng);
-            const Bytes in = fragment(random_signal(rng, n), width, &rng);
-            const auto expected = ref::encode(in, width, start);
-            const Result got = encode(in, width, start);
-            EXPECT_EQ(got.out.size(), n / 2);
-            EXPECT_EQ(got.out, expected.bytes) << width << " " << n;
-            EXPECT_EQ(got.end, expected.end) << width << " " << n;
-
-            const Bytes codes(in.begin(), in.begin() + static_cast<long>(n));
-            const auto expected_lin = ref::decode(codes, width, start);
-            const Result lin = decode(codes, width, start);
-            EXPECT_EQ(lin.out, expected_lin.bytes) << width << " " << n;
-            EXPECT_EQ(lin.end, expected_lin.end) << width << " " << n;
-        }
-    }
-}
-
-TEST(Adpcm, RandomFragmentsMatchTheReference) {
-    std::mt19937 rng(2024);
-    for (int run_no = 0; run_no < 6000; ++run_no) {
-        const std::size_t width = 1 + rng() % 4;
-        const State start = random_state(rng);
-        const std::size_t n = rng() % 70;
-        // Encoder lengths are sometimes not a multiple of the width.
-        Bytes in = fragment(random_signal(rng, n), width, &rng);
-        if (rng() % 4 == 0) in.resize(in.size() + rng() % width, 0x7F);
-        const auto expected = ref::encode(in, width, start);
-        const Result got = encode(in, width, start);
-        ASSERT_EQ(got.out, expected.bytes) << "run " << run_no;
-        ASSERT_EQ(got.end, expected.end) << "run " << run_no;
-
-        Bytes codes(rng() % 40);
-        for (auto &b : codes) b = static_cast<unsigned char>(rng());
-        const auto expected_lin = ref::decode(codes, width, start);
-        const Result lin = decode(codes, width, start);
-        ASSERT_EQ(lin.out, expected_lin.bytes) << "run " << run_no;
-        ASSERT_EQ(lin.end, expected_lin.end) << "run " << run_no;
-    }
-}
-
-TEST(Adpcm, DecodingTheCodesRetracesTheEncodersPrediction) {
+TEST_P(Adpcm, DecodingTheCodesRetracesTheEncodersPrediction) {
     std::mt19937 rng(99);
     for (int run_no = 0; run_no < 3000; ++run_no) {
         const std::size_t width = 1 + rng() % 4;
         const State start = random_state(rng);
         const std::size_t n = rng() % 64;
         const Bytes in = fragment(random_signal(rng, n), width, &rng);
-        const Result coded = encode(in, width, start);
+        const Result coded = encode(impl(), in, width, start);
         const auto predicted = ref::encode(in, width, start).predicted;
-        const Result lin = decode(coded.out, 2, start);
+        const Result lin = decode(impl(), coded.out, 2, start);
         ASSERT_EQ(lin.out.size(), 2 * (n / 2) * 2);
         for (std::size_t k = 0; k < 2 * (n / 2); ++k) {
             const int value = static_cast<std::int16_t>(lin.out[2 * k] | lin.out[2 * k + 1] << 8);
@@ -346,14 +292,14 @@ TEST(Adpcm, DecodingTheCodesRetracesTheEncodersPrediction) {
     }
 }
 
-TEST(Adpcm, SplitStreamsCodeAsInOnePiece) {
+TEST_P(Adpcm, SplitStreamsCodeAsInOnePiece) {
     std::mt19937 rng(5);
     for (int run_no = 0; run_no < 400; ++run_no) {
         const std::size_t width = 1 + rng() % 4;
         const std::size_t n = 2 * (rng() % 200);
         const State start = random_state(rng);
         const Bytes in = fragment(random_signal(rng, n), width, &rng);
-        const Result whole = encode(in, width, start);
+        const Result whole = encode(impl(), in, width, start);
         std::vector<int> codes;   // all n codes of the one-piece run
         for (unsigned char b : whole.out) {
             codes.push_back(b >> 4);
@@ -368,7 +314,7 @@ TEST(Adpcm, SplitStreamsCodeAsInOnePiece) {
             const std::size_t len = std::min<std::size_t>(rng() % 9, n - k);
             const Bytes piece(in.begin() + static_cast<long>(k * width),
                               in.begin() + static_cast<long>((k + len) * width));
-            const Result got = encode(piece, width, s);
+            const Result got = encode(impl(), piece, width, s);
             pieces_out.insert(pieces_out.end(), got.out.begin(), got.out.end());
             for (std::size_t j = 0; j + 1 < len; j += 2)
                 expected_out.push_back(static_cast<unsigned char>(
@@ -380,12 +326,12 @@ TEST(Adpcm, SplitStreamsCodeAsInOnePiece) {
         ASSERT_EQ(s, whole.end) << "run " << run_no;
 
         // The decoder has no pairs to lose: any split gives the same output.
-        const Result lin_whole = decode(whole.out, width, start);
+        const Result lin_whole = decode(impl(), whole.out, width, start);
         Bytes lin_pieces;
         s = start;
         for (std::size_t k = 0; k < whole.out.size();) {
             const std::size_t len = std::min<std::size_t>(rng() % 5, whole.out.size() - k);
-            const Result got = decode(Bytes(whole.out.begin() + static_cast<long>(k),
+            const Result got = decode(impl(), Bytes(whole.out.begin() + static_cast<long>(k),
                                             whole.out.begin() + static_cast<long>(k + len)),
                                       width, s);
             lin_pieces.insert(lin_pieces.end(), got.out.begin(), got.out.end());
@@ -397,22 +343,66 @@ TEST(Adpcm, SplitStreamsCodeAsInOnePiece) {
     }
 }
 
-TEST(Adpcm, EncoderSeesOnlyTheSixteenBitValue) {
+TEST_P(Adpcm, EncoderSeesOnlyTheSixteenBitValue) {
     std::mt19937 rng(3);
     for (int run_no = 0; run_no < 300; ++run_no) {
         const State start = random_state(rng);
         std::vector<int> values = random_signal(rng, rng() % 50);
-        const Result base = encode(fragment(values, 2), 2, start);
+        const Result base = encode(impl(), fragment(values, 2), 2, start);
         for (std::size_t width : {3u, 4u}) {
-            const Result got = encode(fragment(values, width, &rng), width, start);
+            const Result got = encode(impl(), fragment(values, width, &rng), width, start);
             ASSERT_EQ(got.out, base.out) << width;
             ASSERT_EQ(got.end, base.end) << width;
         }
         // Width 1 is its byte times 256.
         for (auto &v : values) v = v / 256 * 256;
-        ASSERT_EQ(encode(fragment(values, 1), 1, start).out,
-                  encode(fragment(values, 2), 2, start).out);
+        ASSERT_EQ(encode(impl(), fragment(values, 1), 1, start).out,
+                  encode(impl(), fragment(values, 2), 2, start).out);
     }
+}
+
+// Every form against the plain one, and the plain one against the oracle:
+// every width (unusable ones too), every length up to several blocks, from
+// states at and beyond the edges, each buffer misaligned and ending at its
+// allocation. The encoder codes signals that reach every code and both ends
+// of the range, the decoder any codes.
+TEST(Differential, Adpcm) {
+    std::mt19937 rng(2024);
+    for (int width : kivo_tests::kWidths)
+        for (std::size_t len = 0; len <= kivo_tests::kMaxLen; ++len) {
+            const auto w = static_cast<std::size_t>(width);
+            const bool usable = w >= 1 && w <= 4;
+            const State start = random_state(rng);
+            for (const bool encoder : {true, false}) {
+                Bytes in(len);
+                for (auto &b : in) b = static_cast<unsigned char>(rng());
+                if (encoder && usable) {   // whole samples of a signal, then the rest
+                    const Bytes signal = fragment(random_signal(rng, len / w), w, &rng);
+                    std::copy(signal.begin(), signal.end(), in.begin());
+                }
+                const kivo_tests::Buffer input(in), out(encoder ? len / (2 * (usable ? w : 1))
+                                                                : 2 * w * len);
+                auto run = [&](const Implementation &impl) {
+                    kivo_tests::Buffer o(out);
+                    int state[2] = {start.predicted, start.step_index};
+                    (encoder ? impl.lin2adcpm : impl.adcpm2lin)(o.data(), input.data(), len, w,
+                                                                state);
+                    return Result{o.bytes(), {state[0], state[1]}};
+                };
+                const Result want = run(samplekit::plain);
+                if (usable) {
+                    const ref::Coded expected = encoder ? ref::encode(in, w, start)
+                                                        : ref::decode(in, w, start);
+                    ASSERT_EQ(want.out, expected.bytes) << "plain form " << width << " " << len;
+                    ASSERT_EQ(want.end, expected.end) << "plain form " << width << " " << len;
+                }
+                for (const Implementation *impl : kivo_tests::faster_forms()) {
+                    const Result got = run(*impl);
+                    ASSERT_EQ(got.out, want.out) << impl->name << " " << width << " " << len;
+                    ASSERT_EQ(got.end, want.end) << impl->name << " " << width << " " << len;
+                }
+            }
+        }
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <random>
 #include <vector>
 
-#include "samplekit_decls.h"
+#include "forms.h"
 #include "worked_cases.h"
 
 namespace {
@@ -77,15 +79,20 @@ Bytes reference_tostereo(const Bytes &in, int width, double lgain, double rgain)
 
 char *chars(Bytes &b) { return reinterpret_cast<char *>(b.data()); }
 
-Bytes call_add(Bytes a, Bytes b, int width) {
+using kivo_tests::Buffer;
+using kivo_tests::Implementation;
+using kivo_tests::runnable;
+
+Bytes call_add(const Implementation &impl, Bytes a, Bytes b, int width) {
     Bytes out(a.size(), 0xAA);
-    add(chars(out), chars(a), chars(b), a.size(), width);
+    impl.add(chars(out), chars(a), chars(b), a.size(), width);
     return out;
 }
 
-Bytes call_tostereo(Bytes in, int width, double lgain, double rgain) {
+Bytes call_tostereo(const Implementation &impl, Bytes in, int width, double lgain,
+                    double rgain) {
     Bytes out(2 * in.size(), 0xAA);
-    tostereo(chars(out), chars(in), in.size(), width, lgain, rgain);
+    impl.tostereo(chars(out), chars(in), in.size(), width, lgain, rgain);
     return out;
 }
 
@@ -113,62 +120,74 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // --- add ----------------------------------------------------------------------
 
-// Each row is added both ways round, x + y and y + x.
+// Each row is added both ways round, x + y and y + x, by every form.
 class AddCases : public ::testing::TestWithParam<worked_cases::AddRow> {};
 
 TEST_P(AddCases, SumSaturatesAtTheWidth) {
     const auto &c = GetParam();
-    EXPECT_EQ(call_add(samples(c.width, {c.x, c.y}), samples(c.width, {c.y, c.x}), c.width),
-              samples(c.width, {c.sum, c.sum}));
+    for (const Implementation *impl : runnable())
+        EXPECT_EQ(call_add(*impl, samples(c.width, {c.x, c.y}), samples(c.width, {c.y, c.x}),
+                           c.width),
+                  samples(c.width, {c.sum, c.sum}))
+            << impl->name;
     EXPECT_EQ(reference_sum(c.x, c.y, c.width), c.sum);
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkedCases, AddCases, ::testing::ValuesIn(worked_cases::add));
 
-TEST(Add, EveryPairOfWidthOneSamples) {
+class Add : public kivo_tests::EveryForm {};
+KIVO_FOR_EVERY_FORM(Add);
+
+TEST_P(Add, EveryPairOfWidthOneSamples) {
     Bytes a(65536), b(65536);
     for (std::size_t k = 0; k < 65536; ++k) {
         a[k] = static_cast<unsigned char>(k >> 8);
         b[k] = static_cast<unsigned char>(k);
     }
-    const Bytes out = call_add(a, b, 1);
-    const Bytes expected = reference_add(a, b, 1);
+    const Bytes out = call_add(impl(), a, b, 1), expected = reference_add(a, b, 1);
     for (std::size_t k = 0; k < 65536; ++k)
         ASSERT_EQ(out[k], expected[k]) << get(a, k, 1) << " + " << get(b, k, 1);
 }
 
-TEST(Add, RandomFragmentsAgainstReference) {
-    std::mt19937 rng(7);
-    for (int width = 1; width <= 4; ++width) {
-        for (int run = 0; run < 20; ++run) {
-            const std::size_t n = 1 + rng() % 3000;
-            const Bytes a = random_samples(rng, width, n);
-            const Bytes b = random_samples(rng, width, n);
-            ASSERT_EQ(call_add(a, b, width), reference_add(a, b, width))
-                << "width " << width << " run " << run;
-        }
-    }
+// add streams its sums from 4 MiB on (widths 1, 2 and 4); one length past
+// that, ending in single blocks and a partial sample.
+std::vector<std::size_t> add_lengths() {
+    std::vector<std::size_t> lengths(kivo_tests::kMaxLen + 1);
+    std::iota(lengths.begin(), lengths.end(), std::size_t{0});
+    lengths.push_back((4 << 20) + 54);
+    return lengths;
 }
 
-TEST(Add, OutputMayBeEitherInput) {
-    std::mt19937 rng(11);
-    for (int width = 1; width <= 4; ++width) {
-        const Bytes a = random_samples(rng, width, 1000);
-        const Bytes b = random_samples(rng, width, 1000);
-        const Bytes expected = reference_add(a, b, width);
-
-        Bytes first = a, second = b;
-        add(chars(first), chars(first), chars(second), first.size(), width);
-        EXPECT_EQ(first, expected) << "out == frag1, width " << width;
-
-        first = a;
-        add(chars(second), chars(first), chars(second), second.size(), width);
-        EXPECT_EQ(second, expected) << "out == frag2, width " << width;
-
-        Bytes both = a;
-        add(chars(both), chars(both), chars(both), both.size(), width);
-        EXPECT_EQ(both, reference_add(a, a, width)) << "all three, width " << width;
-    }
+// Every form against the plain one, and the plain one against the oracle:
+// every width (unusable ones too), lengths up to several blocks and past
+// streaming, the output apart from the inputs, either of them, or all three
+// one buffer, and any misalignment, each buffer ending at its allocation.
+TEST(Differential, Add) {
+    for (int width : kivo_tests::kWidths)
+        for (std::size_t len : add_lengths()) {
+            if (len > kivo_tests::kMaxLen && (width < 1 || width == 3 || width > 4)) continue;
+            for (int alias = 0; alias < 4; ++alias) {   // out apart, frag1, frag2, all three
+                const Buffer a(len), b(len), out(len);
+                auto run = [&](const Implementation &impl) {
+                    Buffer x(a), y(b), o(out);
+                    Buffer &target = alias == 0 ? o : alias == 2 ? y : x;
+                    impl.add(target.chars(), x.chars(), (alias == 3 ? x : y).chars(), len, width);
+                    return std::vector<Bytes>{o.bytes(), x.bytes(), y.bytes()};
+                };
+                const std::vector<Bytes> want = run(samplekit::plain);
+                if (width >= 1 && width <= 4) {
+                    const std::size_t whole = len - len % static_cast<std::size_t>(width);
+                    const Bytes sums = reference_add(a.bytes(), (alias == 3 ? a : b).bytes(), width);
+                    const Bytes &got = want[alias == 0 ? 0 : alias == 2 ? 2 : 1];
+                    ASSERT_TRUE(std::equal(sums.begin(), sums.begin() + static_cast<long>(whole),
+                                           got.begin()))
+                        << "plain form, width " << width << " len " << len << " alias " << alias;
+                }
+                for (const Implementation *impl : kivo_tests::faster_forms())
+                    ASSERT_EQ(run(*impl), want)
+                        << impl->name << " width " << width << " len " << len << " alias " << alias;
+            }
+        }
 }
 
 // --- tostereo -------------------------------------------------------------------
@@ -177,15 +196,20 @@ class ToStereoCases : public ::testing::TestWithParam<worked_cases::TostereoRow>
 
 TEST_P(ToStereoCases, LeftAndRight) {
     const auto &c = GetParam();
-    EXPECT_EQ(call_tostereo(samples(c.width, {c.sample}), c.width, c.lgain, c.rgain),
-              samples(c.width, {c.left, c.right}));
+    for (const Implementation *impl : runnable())
+        EXPECT_EQ(call_tostereo(*impl, samples(c.width, {c.sample}), c.width, c.lgain, c.rgain),
+                  samples(c.width, {c.left, c.right}))
+            << impl->name;
     EXPECT_EQ(reference_scaled(c.sample, c.lgain, c.width), c.left);
     EXPECT_EQ(reference_scaled(c.sample, c.rgain, c.width), c.right);
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkedCases, ToStereoCases, ::testing::ValuesIn(worked_cases::tostereo));
 
-TEST(ToStereo, EveryWidthOneAndTwoSample) {
+class ToStereo : public kivo_tests::EveryForm {};
+KIVO_FOR_EVERY_FORM(ToStereo);
+
+TEST_P(ToStereo, EveryWidthOneAndTwoSample) {
     const double gains[] = {0.999, -1.0, -0.5, 2.0, 0.0, 1.5, 1.0, -0.999, 0.25};
     const std::size_t count = std::size(gains);
     for (int width : {1, 2}) {
@@ -196,92 +220,104 @@ TEST(ToStereo, EveryWidthOneAndTwoSample) {
         for (std::size_t g = 0; g < count; ++g) {
             // Each gain on the left once, with a different one on the right.
             const double lgain = gains[g], rgain = gains[(g + 1) % count];
-            ASSERT_EQ(call_tostereo(in, width, lgain, rgain),
+            ASSERT_EQ(call_tostereo(impl(), in, width, lgain, rgain),
                       reference_tostereo(in, width, lgain, rgain))
                 << "width " << width << " gains " << lgain << ", " << rgain;
         }
     }
 }
 
-TEST(ToStereo, RandomFragmentsAgainstReference) {
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<double> near_one(-1.01, 1.01);
-    std::uniform_real_distribution<double> wide(-40.0, 40.0);
-    for (int width : {3, 4}) {
-        for (int run = 0; run < 40; ++run) {
-            const Bytes in = random_samples(rng, width, 2000);
-            const double lgain = run % 2 ? near_one(rng) : wide(rng);
-            const double rgain = run % 3 ? near_one(rng) : 1.0 - 1e-9;
-            ASSERT_EQ(call_tostereo(in, width, lgain, rgain),
-                      reference_tostereo(in, width, lgain, rgain))
-                << "width " << width << " gains " << lgain << ", " << rgain;
-        }
-    }
-}
-
-TEST(ToStereo, NotANumberStoresTheLowBytesOfInt32Min) {
+TEST_P(ToStereo, NotANumberStoresTheLowBytesOfInt32Min) {
     for (int width = 1; width <= 4; ++width) {
         // A NaN gain on the left; infinity times zero on the right.
-        const Bytes out = call_tostereo(samples(width, {0, 5, -5}), width, kNan, kInf);
         const std::int64_t nan_value = width == 4 ? INT32_MIN : 0;
-        EXPECT_EQ(out, samples(width, {nan_value, nan_value, nan_value, highest(width),
-                                       nan_value, lowest(width)}))
+        EXPECT_EQ(call_tostereo(impl(), samples(width, {0, 5, -5}), width, kNan, kInf),
+                  samples(width, {nan_value, nan_value, nan_value, highest(width), nan_value,
+                                  lowest(width)}))
             << "width " << width;
     }
 }
 
+// Every form against the plain one, and the plain one against the oracle,
+// for gains at and just past the largest that no sample of widths 1 and 2
+// can saturate (127/128 and 32767/32768), gains that are zero, huge,
+// subnormal, infinite or not a number, and any gains near 1 and up to 40.
+TEST(Differential, Tostereo) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> near_one(-1.01, 1.01), wide(-40.0, 40.0);
+    double gains[] = {0.0, -0.0, 1.0, -1.0, 0.7, -1.3, 0.999, 2.0, 1e-300, 0.9921875,
+                      -0.99219, 0.999969482421875, 0.99997, 1e300, -1e300, kInf, -kInf,
+                      kNan, 0, 0};
+    for (int width : kivo_tests::kWidths)
+        for (std::size_t len = 0; len <= kivo_tests::kMaxLen; ++len)
+            for (double lgain : gains) {
+                gains[std::size(gains) - 2] = near_one(rng);
+                gains[std::size(gains) - 1] = wide(rng);
+                const double rgain =
+                    gains[kivo_tests::pick(0, static_cast<int>(std::size(gains)) - 1)];
+                const Buffer in(len), out(2 * len);
+                auto run = [&](const Implementation &impl) {
+                    Buffer o(out);
+                    impl.tostereo(o.chars(), in.chars(), len, width, lgain, rgain);
+                    return o.bytes();
+                };
+                const Bytes want = run(samplekit::plain);
+                if (width >= 1 && width <= 4) {
+                    const std::size_t whole = 2 * (len - len % static_cast<std::size_t>(width));
+                    const Bytes expected = reference_tostereo(in.bytes(), width, lgain, rgain);
+                    ASSERT_TRUE(std::equal(expected.begin(),
+                                           expected.begin() + static_cast<long>(whole),
+                                           want.begin()))
+                        << "plain form, width " << width << " len " << len;
+                }
+                for (const Implementation *impl : kivo_tests::faster_forms())
+                    ASSERT_EQ(run(*impl), want) << impl->name << " width " << width << " len "
+                                                << len << " gains " << lgain << ", " << rgain;
+            }
+}
+
 // --- contract violations ----------------------------------------------------------
+
+class Contract : public kivo_tests::EveryForm {};
+KIVO_FOR_EVERY_FORM(Contract);
 
 // A trailing partial sample is neither read nor written. The inputs are
 // exactly len bytes long, so AddressSanitizer reports any read past them.
-TEST(Contract, OnlyWholeSamplesAreHandled) {
+TEST_P(Contract, OnlyWholeSamplesAreHandled) {
     std::mt19937 rng(5);
     for (int width = 2; width <= 4; ++width) {
         for (std::size_t extra = 1; extra < static_cast<std::size_t>(width); ++extra) {
             Bytes a = random_samples(rng, width, 9), b = random_samples(rng, width, 9);
-            const Bytes whole_sum = reference_add(a, b, width);
-            const Bytes whole_stereo = reference_tostereo(a, width, 0.75, -1.25);
-            for (std::size_t k = 0; k < extra; ++k) {
-                a.push_back(0x7F);
-                b.push_back(0x7F);
-            }
-            a.shrink_to_fit();
-            b.shrink_to_fit();
-
-            Bytes sum(a.size(), 0xAA);
-            add(chars(sum), chars(a), chars(b), a.size(), width);
-            Bytes expected_sum = whole_sum;
+            Bytes expected_sum = reference_add(a, b, width);
+            Bytes expected_stereo = reference_tostereo(a, width, 0.75, -1.25);
+            a.resize(a.size() + extra, 0x7F);
+            b.resize(b.size() + extra, 0x7F);
             expected_sum.resize(a.size(), 0xAA);
-            EXPECT_EQ(sum, expected_sum) << "width " << width << " extra " << extra;
-
-            Bytes stereo(2 * a.size(), 0xAA);
-            tostereo(chars(stereo), chars(a), a.size(), width, 0.75, -1.25);
-            Bytes expected_stereo = whole_stereo;
             expected_stereo.resize(2 * a.size(), 0xAA);
-            EXPECT_EQ(stereo, expected_stereo) << "width " << width << " extra " << extra;
+            EXPECT_EQ(call_add(impl(), a, b, width), expected_sum)
+                << "width " << width << " extra " << extra;
+            EXPECT_EQ(call_tostereo(impl(), a, width, 0.75, -1.25), expected_stereo)
+                << "width " << width << " extra " << extra;
         }
     }
 }
 
-TEST(Contract, OtherWidthsStoreNothing) {
+TEST_P(Contract, OtherWidthsStoreNothing) {
     for (int width : {0, -1, -4, 5, 8, INT32_MIN, INT32_MAX}) {
-        Bytes a(40, 0x7F), b(40, 0x7F);
-        Bytes sum(40, 0xAA), stereo(80, 0xAA);
-        add(chars(sum), chars(a), chars(b), a.size(), width);
-        tostereo(chars(stereo), chars(a), a.size(), width, 1.0, 1.0);
-        EXPECT_EQ(sum, Bytes(40, 0xAA)) << "width " << width;
-        EXPECT_EQ(stereo, Bytes(80, 0xAA)) << "width " << width;
+        const Bytes a(40, 0x7F);
+        EXPECT_EQ(call_add(impl(), a, a, width), Bytes(40, 0xAA)) << "width " << width;
+        EXPECT_EQ(call_tostereo(impl(), a, width, 1.0, 1.0), Bytes(80, 0xAA)) << "width " << width;
     }
 }
 
-TEST(Contract, EmptyFragmentsTouchNothing) {
+TEST_P(Contract, EmptyFragmentsTouchNothing) {
     for (int width = 1; width <= 4; ++width) {
         // Null buffers: any access would fault.
-        add(nullptr, nullptr, nullptr, 0, width);
-        tostereo(nullptr, nullptr, 0, width, 1.0, 1.0);
+        impl().add(nullptr, nullptr, nullptr, 0, width);
+        impl().tostereo(nullptr, nullptr, 0, width, 1.0, 1.0);
         Bytes a(4, 1), out(8, 0xAA);
-        add(chars(out), chars(a), chars(a), 0, width);
-        tostereo(chars(out), chars(a), 0, width, 1.0, 1.0);
+        impl().add(chars(out), chars(a), chars(a), 0, width);
+        impl().tostereo(chars(out), chars(a), 0, width, 1.0, 1.0);
         EXPECT_EQ(out, Bytes(8, 0xAA)) << "width " << width;
     }
 }

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "ratecv.h"
-#include "samplekit_decls.h"
+#include "core/ratecv_frame.h"
+#include "forms.h"
 #include "worked_cases.h"
 
 namespace {
@@ -21,6 +21,7 @@ constexpr unsigned char kGuardByte = 0xA5;
 struct Stream {
     int phase;
     std::vector<int> previous, current;
+    bool operator==(const Stream &) const = default;
 };
 
 // --- plain reference, one sample at a time -----------------------------------
@@ -89,20 +90,24 @@ int reference_ratecv(Bytes &out, const Bytes &frag, std::size_t nframes, int wid
 
 // --- calling the routine -------------------------------------------------------
 
+using kivo_tests::Implementation;
+using kivo_tests::runnable;
+
 // Calls ratecv with an output sized by the frame-count rule plus guard bytes,
 // and checks the result against the rule and the guard bytes afterwards.
-Bytes run(const Bytes &frag, std::size_t nframes, int width, int channels, int rate_in,
-          int rate_out, Stream &s, int weight_new, int weight_prev) {
+Bytes run(const Implementation &impl, const Bytes &frag, std::size_t nframes, int width,
+          int channels, int rate_in, int rate_out, Stream &s, int weight_new,
+          int weight_prev) {
     const std::int64_t frames =
         samplekit::ratecv_output_frames(s.phase, nframes, rate_in, rate_out);
     const auto bytes = static_cast<std::size_t>(frames * channels * width);
     Bytes out(bytes + kGuard, kGuardByte);
     Bytes input = frag;
     input.push_back(0);   // data() of an empty input still points somewhere
-    const int result = ratecv(reinterpret_cast<char *>(out.data()),
-                              reinterpret_cast<char *>(input.data()), nframes, width,
-                              channels, rate_in, rate_out, &s.phase, s.previous.data(),
-                              s.current.data(), weight_new, weight_prev);
+    const int result = impl.ratecv(reinterpret_cast<char *>(out.data()),
+                                   reinterpret_cast<char *>(input.data()), nframes, width,
+                                   channels, rate_in, rate_out, &s.phase, s.previous.data(),
+                                   s.current.data(), weight_new, weight_prev);
     EXPECT_EQ(result, static_cast<int>(bytes));
     for (std::size_t i = bytes; i < out.size(); ++i)
         EXPECT_EQ(out[i], kGuardByte) << "guard byte " << i - bytes;
@@ -131,67 +136,65 @@ std::vector<int> ints(worked_cases::Ints v) { return {v.begin(), v.end()}; }
 
 class RatecvCases : public ::testing::TestWithParam<worked_cases::RatecvRow> {};
 
-// The routine and the plain reference are both held to each row: output,
-// byte count, phase and both arrays.
+// Every form and the plain reference are held to each row: output, byte
+// count, phase and both arrays.
 TEST_P(RatecvCases, OutputAndStream) {
     const auto &c = GetParam();
-    const Bytes in(c.in.begin(), c.in.end());
-    const Bytes expected(c.out.begin(), c.out.end());
+    const Bytes in(c.in.begin(), c.in.end()), expected(c.out.begin(), c.out.end());
     const std::size_t nframes = in.size() / static_cast<std::size_t>(c.width * c.channels);
     const Stream start{c.phase, ints(c.previous), ints(c.current)};
-    Stream s = start;
-    EXPECT_EQ(run(in, nframes, c.width, c.channels, c.rate_in, c.rate_out, s, c.weight_new,
-                  c.weight_prev),
-              expected);
-    EXPECT_EQ(s.phase, c.end_phase);
-    EXPECT_EQ(s.previous, ints(c.end_previous));
-    EXPECT_EQ(s.current, ints(c.end_current));
-
+    const Stream end{c.end_phase, ints(c.end_previous), ints(c.end_current)};
+    for (const Implementation *impl : runnable()) {
+        Stream s = start;
+        EXPECT_EQ(run(*impl, in, nframes, c.width, c.channels, c.rate_in, c.rate_out, s,
+                      c.weight_new, c.weight_prev),
+                  expected)
+            << impl->name;
+        EXPECT_EQ(s, end) << impl->name;
+    }
     Stream plain = start;
     Bytes plain_out;
     EXPECT_EQ(reference_ratecv(plain_out, in, nframes, c.width, c.channels, c.rate_in,
                                c.rate_out, plain, c.weight_new, c.weight_prev),
               static_cast<int>(expected.size()));
     EXPECT_EQ(plain_out, expected);
-    EXPECT_EQ(plain.phase, c.end_phase);
-    EXPECT_EQ(plain.previous, ints(c.end_previous));
-    EXPECT_EQ(plain.current, ints(c.end_current));
+    EXPECT_EQ(plain, end);
 }
 
 INSTANTIATE_TEST_SUITE_P(WorkedCases, RatecvCases, ::testing::ValuesIn(worked_cases::ratecv));
 
-TEST(Ratecv, NoChannelsAdvancesOnlyThePhase) {
+class Ratecv : public kivo_tests::EveryForm {};
+KIVO_FOR_EVERY_FORM(Ratecv);
+
+TEST_P(Ratecv, NoChannelsAdvancesOnlyThePhase) {
     Stream s = fresh(-2, 0);
-    EXPECT_TRUE(run(samples16({1, 2, 3}), 3, 2, 0, 1, 2, s, 1, 0).empty());
+    EXPECT_TRUE(run(impl(), samples16({1, 2, 3}), 3, 2, 0, 1, 2, s, 1, 0).empty());
     EXPECT_EQ(s.phase, -1);
     // However many frames are claimed, nothing is read and the call is quick.
-#ifdef __SIZEOF_INT128__
-    __extension__ typedef __int128 Wide;
-#else
-    typedef long long Wide;   // a 32-bit size_t times an int fits in 64 bits
-    static_assert(sizeof(std::size_t) == 4);
-#endif
-    struct Case { int phase, rate_in, rate_out; std::size_t nframes; };
+    // The phase left is P = phase + nframes * rate_out' when that is
+    // negative, else P mod rate_in' - rate_in' (rates reduced by their gcd).
+    constexpr bool wide = sizeof(std::size_t) == 8;
+    struct Case { int phase, rate_in, rate_out; std::size_t nframes; int left; };
     const Case cases[] = {
-        {-1, 3, 2, SIZE_MAX},          {-5, 44100, 8000, SIZE_MAX / 3},
-        {INT_MIN, 7, 5, SIZE_MAX - 1}, {-2, 2, 1, 1},
-        {-9, 2, 1, 4},
+        {-1, 3, 2, SIZE_MAX, -1},
+        {-5, 44100, 8000, SIZE_MAX / 3, wide ? -256 : -282},
+        {INT_MIN, 7, 5, SIZE_MAX - 1, wide ? -2 : -6},
+        {-2, 2, 1, 1, -1},
+        {-9, 2, 1, 4, -5},
     };
     for (const auto &c : cases) {
         int phase = c.phase;
         char byte = 0;
-        EXPECT_EQ(ratecv(&byte, &byte, c.nframes, 2, 0, c.rate_in, c.rate_out, &phase,
-                         nullptr, nullptr, 1, 0), 0);
-        const int g = std::gcd(c.rate_in, c.rate_out);
-        const Wide in = c.rate_in / g;
-        const Wide p = c.phase + static_cast<Wide>(c.nframes) * (c.rate_out / g);
-        EXPECT_EQ(phase, static_cast<int>(p < 0 ? p : p % in - in)) << c.nframes;
+        EXPECT_EQ(impl().ratecv(&byte, &byte, c.nframes, 2, 0, c.rate_in, c.rate_out, &phase,
+                                nullptr, nullptr, 1, 0),
+                  0);
+        EXPECT_EQ(phase, c.left) << c.nframes;
     }
 }
 
 // --- broken preconditions ------------------------------------------------------
 
-TEST(Ratecv, SenselessArgumentsTouchNothing) {
+TEST_P(Ratecv, SenselessArgumentsTouchNothing) {
     struct Case { int width, channels, rate_in, rate_out, weight_new, weight_prev, phase; };
     const Case cases[] = {
         {0, 1, 1, 2, 1, 0, -2},  {-1, 1, 1, 2, 1, 0, -2},  {INT_MIN, 1, 1, 2, 1, 0, -2},
@@ -204,6 +207,9 @@ TEST(Ratecv, SenselessArgumentsTouchNothing) {
         {1, 1, 1, 1, 1, 0, INT_MAX},      {2, 1, 1, 1, 1, 0, INT_MAX / 2 + 1},
         {4, 2, 1, 1, 1, 0, INT_MAX / 8},  {INT_MAX, 1, 1, 2, 1, 0, -2},
         {5, INT_MAX, 1, 1, 1, 0, 0},
+        // A width above 4 writes no sample, so it reports no bytes either: a
+        // count of bytes never written would be a failure reported as success.
+        {5, 2, 1, 2, 1, 1, -2},  {8, 2, 1, 2, 1, 1, -2},  {INT_MAX, 2, 1, 2, 1, 1, -2},
     };
     for (const auto &c : cases) {
         Bytes frag = samples16({100, 200, 300, 400});
@@ -211,7 +217,7 @@ TEST(Ratecv, SenselessArgumentsTouchNothing) {
         Bytes out(64, kGuardByte);
         int phase = c.phase;
         int previous[2] = {7, 8}, current[2] = {9, 10};
-        EXPECT_EQ(ratecv(reinterpret_cast<char *>(out.data()),
+        EXPECT_EQ(impl().ratecv(reinterpret_cast<char *>(out.data()),
                          reinterpret_cast<char *>(frag.data()), 2, c.width, c.channels,
                          c.rate_in, c.rate_out, &phase, previous, current,
                          c.weight_new, c.weight_prev), 0)
@@ -219,36 +225,16 @@ TEST(Ratecv, SenselessArgumentsTouchNothing) {
         EXPECT_EQ(out, Bytes(64, kGuardByte));
         EXPECT_EQ(frag, frag_before);
         EXPECT_EQ(phase, c.phase);
-        EXPECT_EQ(previous[0], 7);
-        EXPECT_EQ(previous[1], 8);
-        EXPECT_EQ(current[0], 9);
-        EXPECT_EQ(current[1], 10);
+        EXPECT_EQ(std::vector<int>(previous, previous + 2), std::vector<int>({7, 8}));
+        EXPECT_EQ(std::vector<int>(current, current + 2), std::vector<int>({9, 10}));
     }
     // An input claimed far larger than the output could count is refused
     // before anything of it is read.
     int phase = -1, previous = 0, current = 0;
     char byte = 0;
-    EXPECT_EQ(ratecv(&byte, &byte, SIZE_MAX / 4, 4, 1, 1, 1, &phase, &previous, &current,
+    EXPECT_EQ(impl().ratecv(&byte, &byte, SIZE_MAX / 4, 4, 1, 1, 1, &phase, &previous, &current,
                      1, 0), 0);
     EXPECT_EQ(phase, -1);
-}
-
-// A width above 4 writes no sample, so it reports no bytes either: a count
-// of bytes never written would be a failure reported as success.
-TEST(Ratecv, WidthAboveFourIsRefused) {
-    for (const int width : {5, 8, INT_MAX}) {
-        Stream s{-2, {5, 6}, {7, 8}};
-        Bytes frag(60, 0x11);
-        Bytes out(16, kGuardByte);
-        EXPECT_EQ(ratecv(reinterpret_cast<char *>(out.data()),
-                         reinterpret_cast<char *>(frag.data()), 3, width, 2, 1, 2, &s.phase,
-                         s.previous.data(), s.current.data(), 1, 1),
-                  0);
-        EXPECT_EQ(out, Bytes(16, kGuardByte));
-        EXPECT_EQ(s.phase, -2);
-        EXPECT_EQ(s.previous, std::vector<int>({5, 6}));
-        EXPECT_EQ(s.current, std::vector<int>({7, 8}));
-    }
 }
 
 // --- helpers -----------------------------------------------------------------
@@ -278,65 +264,8 @@ TEST(RatecvHelpers, SaturatingTruncation) {
         EXPECT_EQ(samplekit::truncate_to_int32(c.value), c.expected) << c;
 }
 
-// --- against the reference -------------------------------------------------------
-
-Bytes random_bytes(std::mt19937 &rng, std::size_t n) {
-    Bytes b(n);
-    for (auto &x : b) x = static_cast<unsigned char>(rng());
-    return b;
-}
-
-int random_int(std::mt19937 &rng, int lo, int hi) {
-    return std::uniform_int_distribution<int>(lo, hi)(rng);
-}
-
-TEST(Ratecv, MatchesTheReferenceAtRandom) {
-    std::mt19937 rng(2024);
-    const int big_rates[] = {8000, 11025, 22050, 44100, 48000, 96000, 1000003, INT_MAX};
-    int compared = 0;
-    for (int iter = 0; iter < 4000; ++iter) {
-        const int width = 1 + iter % 4;
-        const int channels = (iter / 4) % 5;
-        int rate_in = random_int(rng, 1, 12), rate_out = random_int(rng, 1, 12);
-        if (iter % 7 == 0) rate_in = big_rates[random_int(rng, 0, 7)];
-        if (iter % 11 == 0) rate_out = big_rates[random_int(rng, 0, 7)];
-        int weight_new = random_int(rng, 0, 6), weight_prev = random_int(rng, 0, 6);
-        if (iter % 5 == 0) weight_new = random_int(rng, 0, INT_MAX);
-        if (iter % 9 == 0) weight_prev = random_int(rng, 0, INT_MAX);
-        if (weight_new == 0 && weight_prev == 0) weight_new = 1;
-        // Phases within the documented range of the reduced rates.
-        const int g = std::gcd(rate_in, rate_out);
-        const std::int64_t frames_limit = 4000;
-        std::size_t nframes = static_cast<std::size_t>(random_int(rng, 0, 30));
-        Stream s{random_int(rng, -(rate_in / g), rate_out / g - 1), {}, {}};
-        if (samplekit::ratecv_output_frames(s.phase, nframes, rate_in, rate_out) > frames_limit)
-            nframes = 1;   // an extreme ratio: keep the output small
-        if (samplekit::ratecv_output_frames(s.phase, nframes, rate_in, rate_out) > frames_limit)
-            continue;
-        for (int c = 0; c < channels; ++c) {
-            s.previous.push_back(static_cast<int>(rng()));
-            s.current.push_back(static_cast<int>(rng()));
-        }
-        const Bytes frag = random_bytes(rng, nframes * static_cast<std::size_t>(channels * width));
-        Stream expected_state = s;
-        Bytes expected;
-        const int expected_result =
-            reference_ratecv(expected, frag, nframes, width, channels, rate_in, rate_out,
-                             expected_state, weight_new, weight_prev);
-        const Bytes out = run(frag, nframes, width, channels, rate_in, rate_out, s,
-                              weight_new, weight_prev);
-        ASSERT_EQ(static_cast<int>(out.size()), expected_result) << iter;
-        ASSERT_EQ(out, expected) << iter;
-        ASSERT_EQ(s.phase, expected_state.phase) << iter;
-        ASSERT_EQ(s.previous, expected_state.previous) << iter;
-        ASSERT_EQ(s.current, expected_state.current) << iter;
-        ++compared;
-    }
-    EXPECT_GT(compared, 3500);
-}
-
-TEST(Ratecv, StreamInPiecesConvertsAsInOne) {
-    std::mt19937 rng(7);
+TEST_P(Ratecv, StreamInPiecesConvertsAsInOne) {
+    using kivo_tests::pick;
     struct Case { int rate_in, rate_out, width, channels, weight_new, weight_prev; };
     const Case cases[] = {
         {44100, 8000, 2, 2, 1, 0},  {8000, 44100, 2, 1, 1, 0},  {44100, 48000, 2, 2, 1, 0},
@@ -346,10 +275,10 @@ TEST(Ratecv, StreamInPiecesConvertsAsInOne) {
     constexpr std::size_t kFrames = 3000;
     for (const auto &c : cases) {
         const std::size_t frame_bytes = static_cast<std::size_t>(c.width * c.channels);
-        const Bytes frag = random_bytes(rng, kFrames * frame_bytes);
+        const Bytes frag = kivo_tests::Buffer(kFrames * frame_bytes).bytes();
         const int start_phase = -(c.rate_out / std::gcd(c.rate_in, c.rate_out));
         Stream whole = fresh(start_phase, c.channels);
-        const Bytes expected = run(frag, kFrames, c.width, c.channels, c.rate_in,
+        const Bytes expected = run(impl(), frag, kFrames, c.width, c.channels, c.rate_in,
                                    c.rate_out, whole, c.weight_new, c.weight_prev);
         for (int round = 0; round < 5; ++round) {
             Stream s = fresh(start_phase, c.channels);
@@ -357,22 +286,101 @@ TEST(Ratecv, StreamInPiecesConvertsAsInOne) {
             std::size_t done = 0;
             while (done < kFrames) {
                 // Pieces of 0 frames and of a single frame are included.
-                std::size_t piece = static_cast<std::size_t>(random_int(rng, 0, 400));
-                if (round == 0) piece = static_cast<std::size_t>(random_int(rng, 0, 2));
-                piece = std::min(piece, kFrames - done);
+                const auto piece = std::min(static_cast<std::size_t>(pick(0, round ? 400 : 2)),
+                                            kFrames - done);
                 const Bytes part(frag.begin() + static_cast<std::ptrdiff_t>(done * frame_bytes),
                                  frag.begin() + static_cast<std::ptrdiff_t>((done + piece) * frame_bytes));
-                const Bytes out = run(part, piece, c.width, c.channels, c.rate_in, c.rate_out,
+                const Bytes out = run(impl(), part, piece, c.width, c.channels, c.rate_in, c.rate_out,
                                       s, c.weight_new, c.weight_prev);
                 joined.insert(joined.end(), out.begin(), out.end());
                 done += piece;
             }
             ASSERT_EQ(joined, expected) << c.rate_in << "->" << c.rate_out << " round " << round;
-            EXPECT_EQ(s.phase, whole.phase);
-            EXPECT_EQ(s.previous, whole.previous);
-            EXPECT_EQ(s.current, whole.current);
+            EXPECT_EQ(s, whole);
         }
     }
+}
+
+// Every form against the plain one, and the plain one against the oracle, in
+// one call and in pieces: every width (unusable ones too), 0 to 5 channels,
+// carried values of any int, rates mostly small, sometimes common rates,
+// large primes and the extremes of int, and weights of any size.
+TEST(Differential, Ratecv) {
+    using kivo_tests::Buffer;
+    using kivo_tests::pick;
+    const int weights[][2] = {{1, 0}, {0, 1}, {1, 1}, {3, 2}, {2, 2}};
+    const int big_rates[] = {8000, 11025, 22050, 44100, 48000, 96000, 1000003, INT_MAX};
+    for (int width : kivo_tests::kWidths)
+        for (int channels = 0; channels <= 5; ++channels)
+            for (int round = 0; round < 40; ++round) {
+                auto nframes = static_cast<std::size_t>(pick(0, 60));
+                const int common = round % 2 ? 1 : 4000;   // reduced away
+                int rate_in = pick(1, 12) * common;
+                int rate_out = pick(1, 12) * common;
+                if (round % 7 == 3) rate_in = big_rates[pick(0, 7)];
+                if (round % 11 == 5) rate_out = big_rates[pick(0, 7)];
+                int weight_new = weights[round % 5][0], weight_prev = weights[round % 5][1];
+                if (round % 13 == 6) weight_new = pick(1, INT_MAX);
+                if (round % 17 == 8) weight_prev = pick(1, INT_MAX);
+                const int g = std::gcd(rate_in, rate_out);
+                const int phase0 = pick(-rate_in / g, rate_out / g - 1);
+                // An extreme ratio would write millions of frames from one
+                // input frame: none then.
+                constexpr std::int64_t kMaxFrames = 4000;
+                if (samplekit::ratecv_output_frames(phase0, nframes, rate_in, rate_out) > kMaxFrames)
+                    nframes = 0;
+                if (samplekit::ratecv_output_frames(phase0, nframes, rate_in, rate_out) > kMaxFrames)
+                    continue;
+                const auto frame = static_cast<std::size_t>(channels * width);
+                const Buffer in(nframes * frame);
+                Stream start{phase0, {}, {}};
+                for (int c = 0; c < channels; ++c) {
+                    start.previous.push_back(pick(INT_MIN, INT_MAX));
+                    start.current.push_back(pick(INT_MIN, INT_MAX));
+                }
+                const auto frames = static_cast<std::size_t>(
+                    samplekit::ratecv_output_frames(phase0, nframes, rate_in, rate_out));
+                const Buffer out(frames * frame);
+                struct Run { Bytes out; Stream s; int bytes = 0; };
+                auto run = [&](const Implementation &impl, std::size_t pieces) {
+                    Buffer o(out);
+                    Stream s = start;
+                    int bytes = 0;
+                    std::size_t done = 0;
+                    for (std::size_t p = 1; p <= pieces; ++p) {
+                        const std::size_t upto = p == pieces ? nframes : nframes * p / pieces;
+                        bytes += impl.ratecv(o.chars() + bytes, in.chars() + done * frame,
+                                             upto - done, width, channels, rate_in, rate_out,
+                                             &s.phase, s.previous.data(), s.current.data(),
+                                             weight_new, weight_prev);
+                        done = upto;
+                    }
+                    Bytes written = o.bytes();
+                    written.resize(static_cast<std::size_t>(bytes));
+                    return Run{written, s, bytes};
+                };
+                SCOPED_TRACE(::testing::Message()
+                             << "width " << width << " channels " << channels << " rates "
+                             << rate_in << " " << rate_out << " weights " << weight_new << " "
+                             << weight_prev);
+                const Run want = run(samplekit::plain, 1);
+                if (width >= 1 && width <= 4) {
+                    Stream s = start;
+                    Bytes expected;
+                    ASSERT_EQ(reference_ratecv(expected, in.bytes(), nframes, width, channels,
+                                               rate_in, rate_out, s, weight_new, weight_prev),
+                              want.bytes);
+                    ASSERT_EQ(want.out, expected);
+                    ASSERT_EQ(want.s, s);
+                }
+                for (const Implementation *impl : kivo_tests::faster_forms())
+                    for (std::size_t pieces : {std::size_t{1}, std::size_t{3}}) {
+                        const Run got = run(*impl, pieces);
+                        ASSERT_EQ(got.bytes, want.bytes) << impl->name << " " << pieces;
+                        ASSERT_EQ(got.out, want.out) << impl->name << " " << pieces;
+                        ASSERT_EQ(got.s, want.s) << impl->name << " " << pieces;
+                    }
+            }
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 #include <limits>
 #include <vector>
 
-#include "sample_layout.h"
+#include "core/arithmetic.h"
+#include "core/sample_layout.h"
 #include "worked_cases.h"
 
 namespace sk = samplekit;

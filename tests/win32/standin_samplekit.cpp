@@ -12,7 +12,7 @@
 #include "standin.h"
 
 #include "expected_samplekit.h"
-#include "generic/reference.h"
+#include "generic/plain.h"
 #include "samplekit_decls.h"
 #include "worked_cases.h"
 
@@ -253,21 +253,21 @@ void time_samplekit(const Module &m) {
         0.0);
     row("add", best_ns(kSamples, [&] { add_entry(chars(out), chars(a), chars(b), kBytes, 2); }),
         best_ns(kSamples, [&] {
-            samplekit::reference::add(chars(out), chars(a), chars(b), kBytes, 2);
+            samplekit::plain.add(chars(out), chars(a), chars(b), kBytes, 2);
         }));
     row("tostereo (0.7, -1.3)",
         best_ns(kSamples, [&] { tostereo_entry(chars(out), chars(a), kBytes, 2, 0.7, -1.3); }),
         best_ns(kSamples, [&] {
-            samplekit::reference::tostereo(chars(out), chars(a), kBytes, 2, 0.7, -1.3);
+            samplekit::plain.tostereo(chars(out), chars(a), kBytes, 2, 0.7, -1.3);
         }));
     row("lin2adcpm", best_ns(kSamples, [&] { encode(out.data(), a.data(), kBytes, 2, state); }),
         best_ns(kSamples, [&] {
-            samplekit::reference::lin2adcpm(out.data(), a.data(), kBytes, 2, state);
+            samplekit::plain.lin2adcpm(out.data(), a.data(), kBytes, 2, state);
         }));
     row("adcpm2lin (per output)",
         best_ns(2.0 * kBytes, [&] { decode(out.data(), a.data(), kBytes, 2, state); }),
         best_ns(2.0 * kBytes, [&] {
-            samplekit::reference::adcpm2lin(out.data(), a.data(), kBytes, 2, state);
+            samplekit::plain.adcpm2lin(out.data(), a.data(), kBytes, 2, state);
         }));
     // One second of 44100 Hz stereo to 48000 Hz, per output frame.
     for (int weight_prev = 0; weight_prev <= 1; ++weight_prev) {
@@ -279,7 +279,7 @@ void time_samplekit(const Module &m) {
         };
         row(weight_prev ? "ratecv 44.1k-48k (1, 1)" : "ratecv 44.1k-48k (1, 0)",
             best_ns(48001, [&] { run(convert); }),
-            best_ns(48001, [&] { run(samplekit::reference::ratecv); }));
+            best_ns(48001, [&] { run(samplekit::plain.ratecv); }));
     }
 }
 
