@@ -120,11 +120,16 @@ __m128i interpolated(__m128d previous, __m128d current, __m128d older, __m128d n
 
 // Runs the two stages until the input is used up; returns the final phase.
 // Lanes is the channel count when it is 1 or 2, with the state held in
-// registers; with Lanes 0 any channel count goes through the arrays.
+// registers; with Lanes 0 any channel count goes through the arrays. Inlined
+// into the dispatch: as a function of its own, GCC laid out its input loop a
+// third slower (44.1 to 8 kHz, stereo).
 template <int W, Filter Mode, int Lanes>
-int convert(const Conversion &c) {
-    const Terms t(c.weight_new, c.weight_prev, c.rate_out);
-    const std::size_t frame = c.channels * W;
+[[gnu::always_inline]] inline int convert(const Conversion &c) {
+    // The record's fields as locals: the stores through out and the arrays
+    // could otherwise alias them and force a reload after each.
+    const int rate_in = c.rate_in, rate_out = c.rate_out;
+    const std::size_t channels = c.channels, frame = channels * W;
+    const Terms t(c.weight_new, c.weight_prev, rate_out);
     int *const previous = c.previous;
     int *const current = c.current;
     const unsigned char *frag = c.frag;
@@ -149,7 +154,7 @@ int convert(const Conversion &c) {
                 prev = cur;
                 cur = filtered<Mode>(load_lanes<W, Lanes>(frag), cur, t);
             } else {
-                by_channel_pairs(c.channels, [&](std::size_t ch, auto lanes) {
+                by_channel_pairs(channels, [&](std::size_t ch, auto lanes) {
                     constexpr int L = decltype(lanes)::value;
                     const __m128d was = load_state<L>(current + ch);
                     store_state<L>(previous + ch, was);
@@ -159,17 +164,17 @@ int convert(const Conversion &c) {
             }
             frag += frame;
             --n;
-            d += c.rate_out;   // d < 0 here, so this cannot overflow
+            d += rate_out;   // d < 0 here, so this cannot overflow
         }
         while (d >= 0) {
             // A phase carried in from beyond rate_out' extrapolates; the
             // conversion saturates instead of overflowing.
-            const __m128d newer = _mm_set1_pd(static_cast<double>(c.rate_out) - d);
+            const __m128d newer = _mm_set1_pd(static_cast<double>(rate_out) - d);
             const __m128d older = _mm_set1_pd(d);
             if constexpr (Lanes != 0) {
                 store_lanes<W, Lanes>(out, interpolated(prev, cur, older, newer, t));
             } else {
-                by_channel_pairs(c.channels, [&](std::size_t ch, auto lanes) {
+                by_channel_pairs(channels, [&](std::size_t ch, auto lanes) {
                     constexpr int L = decltype(lanes)::value;
                     store_lanes<W, L>(out + ch * W,
                                       interpolated(load_state<L>(previous + ch),
@@ -177,7 +182,7 @@ int convert(const Conversion &c) {
                 });
             }
             out += frame;
-            d -= c.rate_in;   // d >= 0 here, so this cannot overflow
+            d -= rate_in;   // d >= 0 here, so this cannot overflow
         }
     }
 }
