@@ -143,15 +143,18 @@ function(kivo_module name)
   endif()
 endfunction()
 
-# Writes <build>/kivo_modules.json: for every module of the build, its file
-# and its declaration list. The host loader (kivohost) and the tests find the
+# Writes <build>/kivo_modules.json: the target, the compiler, and for every
+# module of the build its file and its declaration list. The host loader (kivohost) and the tests find the
 # modules through it, so the file name rule above is not restated anywhere.
 function(kivo_write_build_facts)
   get_property(modules GLOBAL PROPERTY KIVO_MODULES)
   list(JOIN modules ",\n    " body)
+  get_filename_component(compiler ${CMAKE_CXX_COMPILER} NAME)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/kivo_modules.json CONTENT
 "{
   \"extension_suffix\": \"${KIVO_EXTENSION_SUFFIX}\",
+  \"target\": \"${KIVO_TARGET_TAG}\",
+  \"compiler\": \"${compiler} (${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION})\",
   \"modules\": {
     ${body}
   }
