@@ -10,6 +10,9 @@ A workflow counts as
            reported tests as skipped; the reasons are printed.
 A workflow is never reported as passed when anything of it did not run.
 Exits 1 when a workflow failed.
+
+With --main-preset it prints instead the configure preset that builds into
+build/, where the host loader and the main job look for the modules.
 """
 import json
 import os
@@ -85,6 +88,10 @@ def run(command):
 
 def main():
     configure, workflows, steps = presets()
+    if sys.argv[1:] == ["--main-preset"]:
+        main_build = os.path.join(ROOT, "build")
+        print(next(name for name in configure if binary_dir(configure, name) == main_build))
+        return 0
     results = {"passed": [], "failed": [], "skipped": []}
     for name in workflows:
         conf = next(s["name"] for s in steps[name] if s["type"] == "configure")

@@ -7,7 +7,9 @@
 #include <cstddef>
 
 namespace samplekit::adpcm {
-namespace {
+
+// The tables are data, which every file may share; the code below stays
+// internal to each file.
 
 // Added to the step index after each code; indexed by the whole code, so the
 // sign bit does not matter.
@@ -25,6 +27,8 @@ inline constexpr int adpcm_step_sizes[89] = {
     2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,
     5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487, 12635, 13899,
     15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+
+namespace {
 
 inline constexpr int kLastStepIndex = 88;
 static_assert(sizeof adpcm_step_sizes / sizeof adpcm_step_sizes[0] ==
