@@ -112,7 +112,7 @@ def main():
           f"at {ctx.get('mhz_per_cpu')} MHz: median of {args.repetitions} interleaved "
           f"repetitions, CPU time in ns per sample; 'vs plain' is the plain form's time over "
           f"the table's.\n")
-    for name, value in single:
+    for name, value in sorted(single, key=lambda s: (s[0] != "memcpy", s[0])):
         print(f"- {name}: {figure(value)} ns per sample" + (" (16-bit samples)" if name == "memcpy" else ""))
     print()
     head = ["routine", "case"]
