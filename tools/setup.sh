@@ -19,6 +19,9 @@ PACKAGES="cmake ninja-build g++ gcc clang libclang-rt-14-dev:$native binutils
   python3-matplotlib python3-soundfile imagemagick x11-utils
   python3-tqdm
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386"
+# bench/estimates.py: llvm-mca-14 (package llvm-14, which clang-14 only
+# recommends) models the loops of every target.
+PACKAGES="$PACKAGES llvm-14"
 # 64-bit Windows (preset win64): its programs run under the 64-bit loader.
 PACKAGES="$PACKAGES g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64"
 
