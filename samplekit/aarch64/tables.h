@@ -1,0 +1,28 @@
+// The aarch64 implementation. Advanced SIMD is part of every aarch64
+// processor, so the table needs nothing beyond the target's baseline:
+// - neon: add in Advanced SIMD registers; the other routines keep the plain
+//   forms for now.
+#pragma once
+
+#include "core/implementation.h"
+#include "generic/plain.h"
+
+#if !defined(__ARM_NEON) || !defined(__aarch64__)
+#error "the aarch64 kernels need Advanced SIMD"
+#endif
+
+namespace samplekit::aarch64 {
+
+namespace neon {
+declared::add add;
+}  // namespace neon
+
+inline constexpr Implementation neon_table{"aarch64-neon",
+                                           "",
+                                           {neon::add, "neon"},
+                                           {generic::tostereo, "plain"},
+                                           {generic::lin2adcpm, "plain"},
+                                           {generic::adcpm2lin, "plain"},
+                                           {generic::ratecv, "plain"}};
+
+}  // namespace samplekit::aarch64
