@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "aarch64/bytes.h"
 #include "aarch64/tables.h"
 #include "core/mix_frame.h"
 
@@ -29,22 +30,6 @@ template <int W>
     }
 }
 
-// Sample 4 * r + k of a 48-byte block into lane k of lane register r, as bytes
-// 1 to 3; index 0xFF is outside the table and gives the zero low byte.
-alignas(16) constexpr std::uint8_t kSpread24[4][16] = {
-    {0xFF, 0, 1, 2, 0xFF, 3, 4, 5, 0xFF, 6, 7, 8, 0xFF, 9, 10, 11},
-    {0xFF, 12, 13, 14, 0xFF, 15, 16, 17, 0xFF, 18, 19, 20, 0xFF, 21, 22, 23},
-    {0xFF, 24, 25, 26, 0xFF, 27, 28, 29, 0xFF, 30, 31, 32, 0xFF, 33, 34, 35},
-    {0xFF, 36, 37, 38, 0xFF, 39, 40, 41, 0xFF, 42, 43, 44, 0xFF, 45, 46, 47}};
-
-// And back, each output register from two neighbouring lane registers: byte
-// b of sample j is byte 4 * j + 1 + b of the lanes, less 16 for the second
-// register of the pair.
-alignas(16) constexpr std::uint8_t kPack24[3][16] = {
-    {1, 2, 3, 5, 6, 7, 9, 10, 11, 13, 14, 15, 17, 18, 19, 21},
-    {6, 7, 9, 10, 11, 13, 14, 15, 17, 18, 19, 21, 22, 23, 25, 26},
-    {11, 13, 14, 15, 17, 18, 19, 21, 22, 23, 25, 26, 27, 29, 30, 31}};
-
 // Adds the whole blocks of W-byte samples in [0, end); returns the offset of
 // the first sample left. Both inputs of a block are loaded before its output
 // is stored, so out may be either input.
@@ -55,17 +40,13 @@ std::size_t add_blocks(unsigned char *out, const unsigned char *a, const unsigne
     if constexpr (W == 3) {
         const uint8x16_t spread0 = vld1q_u8(kSpread24[0]), spread1 = vld1q_u8(kSpread24[1]),
                          spread2 = vld1q_u8(kSpread24[2]), spread3 = vld1q_u8(kSpread24[3]);
-        const uint8x16_t pack0 = vld1q_u8(kPack24[0]), pack1 = vld1q_u8(kPack24[1]),
-                         pack2 = vld1q_u8(kPack24[2]);
         for (; end - i >= 48; i += 48) {
             const uint8x16x3_t x = vld1q_u8_x3(a + i), y = vld1q_u8_x3(b + i);
             const uint8x16_t s0 = saturated_sum<4>(vqtbl3q_u8(x, spread0), vqtbl3q_u8(y, spread0));
             const uint8x16_t s1 = saturated_sum<4>(vqtbl3q_u8(x, spread1), vqtbl3q_u8(y, spread1));
             const uint8x16_t s2 = saturated_sum<4>(vqtbl3q_u8(x, spread2), vqtbl3q_u8(y, spread2));
             const uint8x16_t s3 = saturated_sum<4>(vqtbl3q_u8(x, spread3), vqtbl3q_u8(y, spread3));
-            vst1q_u8(out + i, vqtbl2q_u8(uint8x16x2_t{{s0, s1}}, pack0));
-            vst1q_u8(out + i + 16, vqtbl2q_u8(uint8x16x2_t{{s1, s2}}, pack1));
-            vst1q_u8(out + i + 32, vqtbl2q_u8(uint8x16x2_t{{s2, s3}}, pack2));
+            store_top_bytes24(out + i, s0, s1, s2, s3);
         }
     } else {
         // Four registers a turn, which the loads and stores take in pairs.

@@ -1,7 +1,7 @@
 // The aarch64 implementation. Advanced SIMD is part of every aarch64
 // processor, so the table needs nothing beyond the target's baseline:
-// - neon: add in Advanced SIMD registers; the other routines keep the plain
-//   forms for now.
+// - neon: add and tostereo in Advanced SIMD registers; the other routines
+//   keep the plain forms for now.
 #pragma once
 
 #include "core/implementation.h"
@@ -15,12 +15,13 @@ namespace samplekit::aarch64 {
 
 namespace neon {
 declared::add add;
+declared::tostereo tostereo;
 }  // namespace neon
 
 inline constexpr Implementation neon_table{"aarch64-neon",
                                            "",
                                            {neon::add, "neon"},
-                                           {generic::tostereo, "plain"},
+                                           {neon::tostereo, "neon"},
                                            {generic::lin2adcpm, "plain"},
                                            {generic::adcpm2lin, "plain"},
                                            {generic::ratecv, "plain"}};
