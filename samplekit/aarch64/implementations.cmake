@@ -2,5 +2,6 @@
 # Advanced SIMD is in the baseline, so its files need no flags of their own.
 samplekit_implementation(samplekit::aarch64::neon_table
   HEADER aarch64/tables.h
-  SOURCES aarch64/add_neon.cpp aarch64/tostereo_neon.cpp)
+  SOURCES aarch64/add_neon.cpp aarch64/tostereo_neon.cpp
+          aarch64/ratecv_neon.cpp)
 set(samplekit_shipped samplekit::aarch64::neon_table)

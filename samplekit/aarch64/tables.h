@@ -1,7 +1,7 @@
 // The aarch64 implementation. Advanced SIMD is part of every aarch64
 // processor, so the table needs nothing beyond the target's baseline:
-// - neon: add and tostereo in Advanced SIMD registers; the other routines
-//   keep the plain forms for now.
+// - neon: add, tostereo and ratecv in Advanced SIMD registers; the ADPCM
+//   coder keeps the plain forms for now.
 #pragma once
 
 #include "core/implementation.h"
@@ -16,6 +16,7 @@ namespace samplekit::aarch64 {
 namespace neon {
 declared::add add;
 declared::tostereo tostereo;
+declared::ratecv ratecv;
 }  // namespace neon
 
 inline constexpr Implementation neon_table{"aarch64-neon",
@@ -24,6 +25,6 @@ inline constexpr Implementation neon_table{"aarch64-neon",
                                            {neon::tostereo, "neon"},
                                            {generic::lin2adcpm, "plain"},
                                            {generic::adcpm2lin, "plain"},
-                                           {generic::ratecv, "plain"}};
+                                           {neon::ratecv, "neon"}};
 
 }  // namespace samplekit::aarch64
