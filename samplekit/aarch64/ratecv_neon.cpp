@@ -177,8 +177,11 @@ int convert_group(const Conversion &c, std::size_t first) {
     const LaneBytes<W> bytes;
     int *const previous = c.previous + first;
     int *const current = c.current + first;
-    const unsigned char *frag = c.frag + first * W;
-    unsigned char *out = c.out + first * W;
+    // The group's bytes in the input and output frames as addresses: after
+    // the last frame they lie beyond the buffers' ends, where a pointer may
+    // not, and they become pointers only where a frame is there.
+    std::uintptr_t frag = reinterpret_cast<std::uintptr_t>(c.frag) + first * W;
+    std::uintptr_t out = reinterpret_cast<std::uintptr_t>(c.out) + first * W;
     std::size_t n = c.nframes;
     int d = c.phase;
     float64x2_t prev0, prev1{}, cur0, cur1{};
@@ -191,7 +194,7 @@ int convert_group(const Conversion &c, std::size_t first) {
                 store_state<G>(current, cur0, cur1);
                 return d;
             }
-            const uint8x16_t in = load_low<G * W>(frag);
+            const uint8x16_t in = load_low<G * W>(reinterpret_cast<const unsigned char *>(frag));
             float64x2_t x0, x1{};
             to_doubles<W, G>(vreinterpretq_s32_u8(W == 4 ? in : vqtbl1q_u8(in, bytes.spread)),
                              x0, x1);
@@ -220,7 +223,8 @@ int convert_group(const Conversion &c, std::size_t first) {
                 v = vqmovn_high_s64(vget_low_s32(v), vcvtq_s64_f64(v1));
             }
             const uint8x16_t lanes = vreinterpretq_u8_s32(v);
-            store_low<G * W>(out, W == 4 ? lanes : vqtbl1q_u8(lanes, bytes.pack));
+            store_low<G * W>(reinterpret_cast<unsigned char *>(out),
+                             W == 4 ? lanes : vqtbl1q_u8(lanes, bytes.pack));
             out += frame;
             d -= rate_in;   // d >= 0 here, so this cannot overflow
         }
