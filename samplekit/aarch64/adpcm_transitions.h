@@ -13,8 +13,9 @@
 #include "core/adpcm_frame.h"
 
 namespace samplekit::aarch64 {
-namespace {
 
+// The table is data, which the encoder's and the decoder's files share; their
+// code stays internal to each (below).
 struct AdpcmTransitions {
     std::int32_t entry[(adpcm::kLastStepIndex + 1) * 16];
 };
@@ -29,13 +30,16 @@ constexpr AdpcmTransitions make_adpcm_transitions() {
             if (code & 2) delta += step >> 1;
             if (code & 1) delta += step >> 2;
             if (code & 8) delta = -delta;
-            const int next = adpcm::clamp_step_index(index + adpcm::adpcm_index_adjust[code]);
+            const int moved = index + adpcm::adpcm_index_adjust[code];
+            const int next = moved < 0 ? 0 : moved > adpcm::kLastStepIndex ? adpcm::kLastStepIndex : moved;
             t.entry[index * 16 + code] = delta * 256 + next;
         }
     return t;
 }
 
 alignas(64) inline constexpr AdpcmTransitions kAdpcmTransitions = make_adpcm_transitions();
+
+namespace {
 
 // Moves the coder on by code: the predicted value, clamped to 16 bits, and the
 // step index.
