@@ -16,7 +16,7 @@ set(samplekit_shipped samplekit::x86::sse2_table)
 if(samplekit_bits EQUAL 64 AND NOT WIN32)
   samplekit_implementation(samplekit::x86::avx2_table
     HEADER x86/tables.h
-    SOURCES x86/tostereo_avx2.cpp
+    SOURCES x86/tostereo_avx2.cpp x86/ratecv_avx2.cpp
     OPTIONS -march=${x86_avx2_march})
   set(KIVO_SAMPLEKIT_ARCH "" CACHE STRING
       "empty: _samplekit ships its SSE2 table; ${x86_avx2_march}: it is built for ${x86_avx2_march} and ships its AVX2 table")

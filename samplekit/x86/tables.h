@@ -3,7 +3,8 @@
 // - sse2: add, tostereo and ratecv with SSE2, the ADPCM coder in scalar code
 //   with conditional moves;
 // - avx2 (x86-64 outside Windows, built for x86-64-v3): the same, with
-//   tostereo's double arithmetic four lanes a register.
+//   the double arithmetic of tostereo, and of ratecv from three channels,
+//   four lanes a register.
 // Each kernel file is compiled with its own instruction-set flags, so a build
 // holds every table for its tests while a module carries the one it ships.
 #pragma once
@@ -29,6 +30,7 @@ declared::adcpm2lin adcpm2lin;
 
 namespace avx2 {
 declared::tostereo tostereo;
+declared::ratecv ratecv;
 }  // namespace avx2
 
 inline constexpr Implementation sse2_table{"x86-sse2",
@@ -45,6 +47,6 @@ inline constexpr Implementation avx2_table{"x86-avx2",
                                            {avx2::tostereo, "avx2"},
                                            {scalar::lin2adcpm, "x86 scalar"},
                                            {scalar::adcpm2lin, "x86 scalar"},
-                                           {sse2::ratecv, "sse2"}};
+                                           {avx2::ratecv, "avx2"}};
 
 }  // namespace samplekit::x86

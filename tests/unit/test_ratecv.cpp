@@ -303,16 +303,17 @@ TEST_P(Ratecv, StreamInPiecesConvertsAsInOne) {
 
 // Every form against the plain one, and the plain one against the oracle, in
 // one call and in pieces: every width (unusable ones too), 0 to 9 channels
-// (past two groups of four, where a form takes channels in groups), carried
-// values of any int, rates mostly small, sometimes common rates,
-// large primes and the extremes of int, and weights of any size.
+// (past two groups of four, where a form takes channels in groups) and two
+// counts above 8 (where a form takes them in passes of eight), carried values
+// of any int, rates mostly small, sometimes common rates, large primes and the
+// extremes of int, and weights of any size.
 TEST(Differential, Ratecv) {
     using kivo_tests::Buffer;
     using kivo_tests::pick;
     const int weights[][2] = {{1, 0}, {0, 1}, {1, 1}, {3, 2}, {2, 2}};
     const int big_rates[] = {8000, 11025, 22050, 44100, 48000, 96000, 1000003, INT_MAX};
     for (int width : kivo_tests::kWidths)
-        for (int channels = 0; channels <= 9; ++channels)
+        for (int channels : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11, 17})
             for (int round = 0; round < 40; ++round) {
                 auto nframes = static_cast<std::size_t>(pick(0, 60));
                 const int common = round % 2 ? 1 : 4000;   // reduced away
