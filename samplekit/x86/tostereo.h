@@ -6,10 +6,8 @@
 // samples after the last such block go through the plain form, and so does the
 // first sample at width 3, where the loads start before the samples they read.
 //
-// The doubles work two to a register (SSE2) or four (AVX): Doubles<Lanes>
-// gives the register and its operations, and a file that works four to a
-// register defines Doubles<4> before it uses StereoBlocks. Both round and
-// truncate alike, and both conversions give INT32_MIN for a NaN.
+// The doubles work two to a register (SSE2) or four (AVX): DoubleLanes<Lanes>
+// (x86/doubles.h) gives the register and its operations.
 #pragma once
 
 #include <emmintrin.h>
@@ -19,27 +17,10 @@
 
 #include "core/mix_frame.h"
 #include "x86/bytes.h"
+#include "x86/doubles.h"
 
 namespace samplekit::x86 {
 namespace {
-
-template <int Lanes>
-struct Doubles;
-
-template <>
-struct Doubles<2> {
-    using V = __m128d;
-    static __m128d broadcast(double x) { return _mm_set1_pd(x); }
-    static __m128d multiply(__m128d a, __m128d b) { return _mm_mul_pd(a, b); }
-    static __m128d plus(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
-    static __m128d minimum(__m128d a, __m128d b) { return _mm_min_pd(a, b); }
-    static __m128d maximum(__m128d a, __m128d b) { return _mm_max_pd(a, b); }
-    // bits in the lanes where a < b, else zero
-    static __m128d below_as(__m128d a, __m128d b, __m128d bits) {
-        return _mm_and_pd(_mm_cmplt_pd(a, b), bits);
-    }
-    static __m128i truncated(__m128d a) { return _mm_cvttpd_epi32(a); }   // in the low two lanes
-};
 
 // Lanes sign-extended from their low 8 * W bits (W of 1 or 2), so that the
 // saturating packs keep exactly those bits. Results already within the
@@ -68,7 +49,7 @@ bool needs_clamp(double gain) {
 // The gains and limits of one width, in every lane of a register of Lanes.
 template <int W, int Lanes>
 struct ScaleConstants {
-    using D = Doubles<Lanes>;
+    using D = DoubleLanes<Lanes>;
     using V = typename D::V;
     V left, right, max, min_plus_one, minus_one;
 
@@ -79,11 +60,11 @@ struct ScaleConstants {
 
     template <bool Clamp>
     __m128i scale(V v, V gain) const {
-        const V p = D::multiply(v, gain);
-        if constexpr (!Clamp) return D::truncated(p);
+        const V p = D::times(v, gain);
+        if constexpr (!Clamp) return D::to_quad(p);
         const V lowered = D::below_as(p, min_plus_one, minus_one);
         const V y = D::maximum(min_plus_one, D::minimum(max, p));
-        return D::truncated(D::plus(y, lowered));
+        return D::to_quad(D::plus(y, lowered));
     }
 };
 
@@ -106,7 +87,7 @@ struct StereoGains : ScaleConstants<W, 2> {
     // (l2, r2, l3, r3).
     void expand(__m128i samples, __m128i &low, __m128i &high) const {
         if constexpr (WideLanes == 4) {
-            const auto v = Doubles<WideLanes>::from_int32(samples);
+            const auto v = DoubleLanes<WideLanes>::template from_quad<0>(samples);
             const __m128i l = wide.template scale<ClampLeft>(v, wide.left);
             const __m128i r = wide.template scale<ClampRight>(v, wide.right);
             low = _mm_unpacklo_epi32(l, r);
